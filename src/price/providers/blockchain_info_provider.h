@@ -1,0 +1,28 @@
+#pragma once
+
+#include "price/price_provider.h"
+#include "price/request_options.h"
+
+#include <optional>
+
+// Fourth in the failover order: blockchain.info's ticker, one quote per currency, of which
+// only the US dollar's last price is read.
+class BlockchainInfoProvider final : public PriceProvider {
+public:
+    struct CurrencyQuote {
+        double last = 0;
+    };
+    struct Response {
+        std::optional<CurrencyQuote> USD;
+    };
+
+    explicit BlockchainInfoProvider(RequestOptions options = {});
+
+    const std::string& name() const override;
+    std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
+
+    static std::expected<double, PriceError> validate(const Response& response);
+
+private:
+    RequestOptions options_;
+};

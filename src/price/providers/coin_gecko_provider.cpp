@@ -1,0 +1,37 @@
+#include "coin_gecko_provider.h"
+
+#include "price/provider_pipeline.h"
+
+namespace {
+const std::string providerName = "coingecko";
+const std::string_view url =
+    "https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=usd";
+} // namespace
+
+void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& quote) {
+    quote.usd = StrictJson::number(StrictJson::required(json, "usd"));
+}
+
+void from_json(const nlohmann::json& json, CoinGeckoProvider::Response& response) {
+    if (const auto* bitcoin = StrictJson::optional(json, "bitcoin")) {
+        response.bitcoin = bitcoin->get<CoinGeckoProvider::CoinQuote>();
+    }
+}
+
+CoinGeckoProvider::CoinGeckoProvider(RequestOptions options) : options_(std::move(options)) {}
+
+const std::string& CoinGeckoProvider::name() const {
+    return providerName;
+}
+
+std::expected<BitcoinPrice, PriceError> CoinGeckoProvider::fetchPrice() const {
+    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+}
+
+std::expected<double, PriceError> CoinGeckoProvider::validate(const Response& response) {
+    if (!response.bitcoin || !isUsablePrice(response.bitcoin->usd)) {
+        return std::unexpected(
+            PriceError::unexpectedResponse("coingecko: missing or non-positive bitcoin.usd"));
+    }
+    return response.bitcoin->usd;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "price/price_provider.h"
+#include "price/request_options.h"
+
+#include <optional>
+
+// Last in the failover order: CoinGecko's simple price of bitcoin in US dollars.
+class CoinGeckoProvider final : public PriceProvider {
+public:
+    struct CoinQuote {
+        double usd = 0;
+    };
+    struct Response {
+        std::optional<CoinQuote> bitcoin;
+    };
+
+    explicit CoinGeckoProvider(RequestOptions options = {});
+
+    const std::string& name() const override;
+    std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
+
+    static std::expected<double, PriceError> validate(const Response& response);
+
+private:
+    RequestOptions options_;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "price/price_provider.h"
+#include "price/request_options.h"
+
+// Second in the failover order: Coinbase's spot price for BTC-USD, sent as decimal text
+// together with the currency it is quoted in.
+class CoinbaseProvider final : public PriceProvider {
+public:
+    struct Response {
+        struct Payload {
+            std::string amount;
+            std::string base; // decoded, never examined
+            std::string currency;
+        };
+        Payload data;
+    };
+
+    explicit CoinbaseProvider(RequestOptions options = {});
+
+    const std::string& name() const override;
+    std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
+
+    static std::expected<double, PriceError> validate(const Response& response);
+
+private:
+    RequestOptions options_;
+};

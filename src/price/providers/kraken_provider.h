@@ -1,0 +1,32 @@
+#pragma once
+
+#include "price/price_provider.h"
+#include "price/request_options.h"
+
+#include <map>
+#include <vector>
+
+// Third in the failover order: Kraken's public ticker for XBTUSD, with its own error list,
+// data keyed by pair name and prices as decimal text.
+class KrakenProvider final : public PriceProvider {
+public:
+    struct PairTicker {
+        // The last trade: its price as decimal text first, then fields that are not read.
+        std::vector<std::string> c;
+    };
+    struct Response {
+        std::vector<std::string> error;
+        // Sorted by pair name, byte by byte.
+        std::map<std::string, PairTicker> result;
+    };
+
+    explicit KrakenProvider(RequestOptions options = {});
+
+    const std::string& name() const override;
+    std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
+
+    static std::expected<double, PriceError> validate(const Response& response);
+
+private:
+    RequestOptions options_;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "price/price_provider.h"
+#include "price/request_options.h"
+
+#include <cstdint>
+#include <optional>
+
+// First in the failover order: mempool.space's price list.
+class MempoolSpaceProvider final : public PriceProvider {
+public:
+    struct Response {
+        std::optional<std::int64_t> time; // decoded, never used
+        std::optional<double> USD;
+    };
+
+    explicit MempoolSpaceProvider(RequestOptions options = {});
+
+    const std::string& name() const override;
+    std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
+
+    static std::expected<double, PriceError> validate(const Response& response);
+
+private:
+    RequestOptions options_;
+};
