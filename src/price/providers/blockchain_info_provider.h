@@ -3,6 +3,8 @@
 #include "price/price_provider.h"
 #include "price/request_options.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <optional>
 
 // Fourth in the failover order: blockchain.info's ticker, one quote per currency, of which
@@ -26,3 +28,7 @@ public:
 private:
     RequestOptions options_;
 };
+
+// Decoding of the answer; throws with a readable description when it does not fit.
+void from_json(const nlohmann::json& json, BlockchainInfoProvider::CurrencyQuote& value);
+void from_json(const nlohmann::json& json, BlockchainInfoProvider::Response& value);

@@ -3,6 +3,8 @@
 #include "price/price_provider.h"
 #include "price/request_options.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <optional>
 
 // Last in the failover order: CoinGecko's simple price of bitcoin in US dollars.
@@ -25,3 +27,7 @@ public:
 private:
     RequestOptions options_;
 };
+
+// Decoding of the answer; throws with a readable description when it does not fit.
+void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& value);
+void from_json(const nlohmann::json& json, CoinGeckoProvider::Response& value);

@@ -3,6 +3,8 @@
 #include "price/price_provider.h"
 #include "price/request_options.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 // Second in the failover order: Coinbase's spot price for BTC-USD, sent as decimal text
 // together with the currency it is quoted in.
 class CoinbaseProvider final : public PriceProvider {
@@ -26,3 +28,7 @@ public:
 private:
     RequestOptions options_;
 };
+
+// Decoding of the answer; throws with a readable description when it does not fit.
+void from_json(const nlohmann::json& json, CoinbaseProvider::Response::Payload& value);
+void from_json(const nlohmann::json& json, CoinbaseProvider::Response& value);

@@ -3,6 +3,8 @@
 #include "price/price_provider.h"
 #include "price/request_options.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <map>
 #include <vector>
 
@@ -30,3 +32,7 @@ public:
 private:
     RequestOptions options_;
 };
+
+// Decoding of the answer; throws with a readable description when it does not fit.
+void from_json(const nlohmann::json& json, KrakenProvider::PairTicker& value);
+void from_json(const nlohmann::json& json, KrakenProvider::Response& value);

@@ -3,6 +3,8 @@
 #include "price/price_provider.h"
 #include "price/request_options.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
 #include <optional>
 
@@ -24,3 +26,6 @@ public:
 private:
     RequestOptions options_;
 };
+
+// Decoding of the answer; throws with a readable description when it does not fit.
+void from_json(const nlohmann::json& json, MempoolSpaceProvider::Response& value);

@@ -1,0 +1,20 @@
+#include "temp_dir.h"
+
+#include <stdexcept>
+#include <stdlib.h>
+#include <string>
+#include <system_error>
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "brimwell-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
