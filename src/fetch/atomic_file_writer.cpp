@@ -1,0 +1,172 @@
+#include "atomic_file_writer.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes the scratch file and removes it unless it was renamed into place.
+class ScratchFile {
+public:
+    ScratchFile() = default;
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (!path_.empty() && !kept_) {
+            ::unlink(path_.c_str());
+        }
+    }
+
+    // A new file beside `target`, created with mode 0666 so that the umask (and a default
+    // ACL of the directory) decides, as for any file the user makes.
+    bool create(const std::string& target) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = dirName(target) + "/." + baseName(target) + "." +
+                                          std::to_string(QRandomGenerator::system()->generate64()) +
+                                          ".tmp";
+            const int fd =
+                ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd >= 0) {
+                fd_ = fd;
+                path_ = candidate;
+                return true;
+            }
+            if (errno != EEXIST && errno != EINTR) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    bool writeAll(const QByteArray& content) const {
+        const char* data = content.constData();
+        auto left = static_cast<std::size_t>(content.size());
+        while (left > 0) {
+            const ssize_t written = ::write(fd_, data, left);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return false;
+            }
+            data += written;
+            left -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    // What the file system now holds is exactly `content`: a file system that accepts a
+    // write and keeps less is caught here.
+    bool holds(const QByteArray& content) const {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0 || status.st_size != content.size()) {
+            return false;
+        }
+        QByteArray back(content.size(), '\0');
+        qsizetype offset = 0;
+        while (offset < back.size()) {
+            const ssize_t got = ::pread(fd_, back.data() + offset,
+                                        static_cast<std::size_t>(back.size() - offset), offset);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            offset += got;
+        }
+        return back == content;
+    }
+
+    bool sync() const { return ::fsync(fd_) == 0; }
+    bool setMode(mode_t mode) const { return ::fchmod(fd_, mode) == 0; }
+
+    // Close reports delayed write errors on some file systems.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+    bool renameTo(const std::string& target) {
+        if (::rename(path_.c_str(), target.c_str()) != 0) {
+            return false;
+        }
+        kept_ = true;
+        return true;
+    }
+
+    static std::string dirName(const std::string& path) {
+        const auto slash = path.rfind('/');
+        if (slash == std::string::npos) {
+            return ".";
+        }
+        return slash == 0 ? "/" : path.substr(0, slash);
+    }
+
+private:
+    static std::string baseName(const std::string& path) {
+        const auto slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    int fd_ = -1;
+    std::string path_;
+    bool kept_ = false;
+};
+
+// The file the content goes to: the end of a chain of symbolic links, so that a linked
+// settings file (a dotfiles checkout, say) is updated where it lives.
+std::string resolvedTarget(QString path) {
+    for (int hop = 0; hop < 40; ++hop) { // the kernel's own limit on a chain
+        const QString next = QFile::symLinkTarget(path);
+        if (next.isEmpty()) {
+            break;
+        }
+        path = next;
+    }
+    return QFile::encodeName(path).toStdString();
+}
+
+} // namespace
+
+bool AtomicFileWriter::write(const QString& path, const QByteArray& content) {
+    const std::string target = resolvedTarget(path);
+
+    struct stat existing {};
+    bool replacing = false;
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode)) {
+            return false;
+        }
+        replacing = true;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
+    ScratchFile scratch;
+    if (!scratch.create(target) || !scratch.writeAll(content) ||
+        (replacing && !scratch.setMode(existing.st_mode & 07777)) || !scratch.sync() ||
+        !scratch.holds(content) || !scratch.close() || !scratch.renameTo(target)) {
+        return false;
+    }
+
+    // The rename itself lasts only once the directory is on disk. The new content is in
+    // place either way, so a directory that cannot be synced does not undo the write.
+    const int directory =
+        ::open(ScratchFile::dirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        ::fsync(directory);
+        ::close(directory);
+    }
+    return true;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Replaces a file's whole content so that the path always holds either the complete old
+// content or the complete new one, also on a full disk, a read-only directory or with
+// other processes replacing the same file at the same time.
+class AtomicFileWriter {
+public:
+    // Writes `content` to a new file beside `path`, checks it on disk, gives it the mode of
+    // the file it replaces (a new file gets the umask's), renames it over `path` and syncs
+    // the directory. A symbolic link at `path` is followed, so the link stays a link.
+    // Returns false, leaving `path` untouched and no new file behind, when any step fails.
+    [[nodiscard]] static bool write(const QString& path, const QByteArray& content);
+};

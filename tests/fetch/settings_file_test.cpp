@@ -1,0 +1,421 @@
+#include "bitcoin_price_printer.h"
+#include "fetch/last_price_cache.h"
+#include "fetch/settings_file.h"
+#include "scoped_environment.h"
+#include "scoped_umask.h"
+#include "temp_dir.h"
+#include "tmpfs_mount.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+namespace fs = std::filesystem;
+
+const BitcoinPrice::Clock::time_point newYear2025{sys_days{2025y / 1 / 1}.time_since_epoch()};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+QString qPath(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+std::vector<std::string> namesIn(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SettingsFilePathTest, followsXdgConfigHome) {
+    const struct {
+        std::optional<std::string> xdgConfigHome;
+        const char* expected;
+    } cases[] = {
+        {"/x/config", "/x/config/brimwell-ticker/brimwell-ticker.conf"},
+        {std::nullopt, "/home/someone/.config/brimwell-ticker/brimwell-ticker.conf"},
+        {"", "/home/someone/.config/brimwell-ticker/brimwell-ticker.conf"},
+        {"relative/config", "/home/someone/.config/brimwell-ticker/brimwell-ticker.conf"},
+    };
+    const ScopedEnvironment home("HOME", "/home/someone");
+    for (const auto& row : cases) {
+        const ScopedEnvironment config("XDG_CONFIG_HOME", row.xdgConfigHome);
+        EXPECT_EQ(SettingsFile::defaultPath().toStdString(), row.expected);
+        EXPECT_EQ(SettingsFile().path().toStdString(), row.expected);
+    }
+}
+
+class SettingsFileTest : public testing::Test {
+protected:
+    TempDir home;
+    fs::path file = home.path() / "config/brimwell-ticker/brimwell-ticker.conf";
+    SettingsFile settings{qPath(file)};
+};
+
+TEST_F(SettingsFileTest, updateIntervalIsTheStoredNumberOrSixty) {
+    const struct {
+        const char* text;
+        double expected;
+    } cases[] = {
+        {"", 60},
+        {"[General]\nother=1\n", 60},
+        {"BrimwellTicker.UpdateInterval=30\n", 30},
+        {"[General]\nBrimwellTicker.UpdateInterval=30\n", 30},
+        {"BrimwellTicker.UpdateInterval = 2.5 \n", 2.5},
+        {"BrimwellTicker.UpdateInterval=\"45\"\n", 45},
+        {"BrimwellTicker.UpdateInterval=1e3\n", 1000},
+        {"BrimwellTicker.UpdateInterval=-5\n", -5},
+        {"BrimwellTicker.UpdateInterval=0\n", 0},
+        {"BrimwellTicker.UpdateInterval=inf\n", INFINITY},
+        {"BrimwellTicker.UpdateInterval=-inf\n", -INFINITY},
+        {"BrimwellTicker.UpdateInterval=abc\n", 60},
+        {"BrimwellTicker.UpdateInterval=30abc\n", 60},
+        {"BrimwellTicker.UpdateInterval=\n", 60},
+        {"BrimwellTicker.UpdateInterval=1e400\n", 60},
+        {"BrimwellTicker.UpdateInterval=30, 40\n", 60},
+        {"BrimwellTicker.UpdateInterval=2,5\n", 60},
+        {"BrimwellTicker.UpdateInterval=@ByteArray(30)\n", 60},
+        {"BrimwellTicker.UpdateInterval=true\n", 60},
+        {"[BrimwellTicker]\nUpdateInterval=30\n", 60},
+        {"brimwellticker.updateinterval=30\n", 60},
+        {"[Other]\nBrimwellTicker.UpdateInterval=30\n", 60},
+    };
+    for (const auto& row : cases) {
+        writeFile(file, row.text);
+        EXPECT_EQ(settings.updateInterval(), row.expected) << row.text;
+    }
+    writeFile(file, "BrimwellTicker.UpdateInterval=nan\n");
+    EXPECT_TRUE(std::isnan(settings.updateInterval()));
+}
+
+// The number's form is the same under every locale: a period, never a comma.
+TEST_F(SettingsFileTest, updateIntervalIgnoresTheLocale) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    const QLocale previousDefault;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    writeFile(file, "BrimwellTicker.UpdateInterval=2.5\n");
+    const double period = settings.updateInterval();
+    writeFile(file, "BrimwellTicker.UpdateInterval=\"2,5\"\n");
+    const double comma = settings.updateInterval();
+    QLocale::setDefault(previousDefault);
+    std::setlocale(LC_ALL, previous.c_str());
+    EXPECT_EQ(period, 2.5);
+    EXPECT_EQ(comma, 60);
+}
+
+TEST_F(SettingsFileTest, readingNeverWrites) {
+    EXPECT_EQ(settings.updateInterval(), 60);
+    EXPECT_EQ(settings.readData("BrimwellTicker.LastPrice"), std::nullopt);
+    EXPECT_FALSE(fs::exists(file.parent_path())) << "no directory is made by reading";
+
+    const std::string text = "; comment\nBrimwellTicker.UpdateInterval = 30\n";
+    writeFile(file, text);
+    const auto modified = fs::last_write_time(file);
+    EXPECT_EQ(settings.updateInterval(), 30);
+    EXPECT_EQ(readFile(file), text);
+    EXPECT_EQ(fs::last_write_time(file), modified);
+    EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
+}
+
+TEST_F(SettingsFileTest, aFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
+    fs::create_directories(file); // a directory where the file should be
+    EXPECT_EQ(settings.updateInterval(), 60);
+    EXPECT_EQ(settings.readData("key"), std::nullopt);
+    EXPECT_FALSE(settings.writeData("key", "value"));
+    EXPECT_TRUE(fs::is_directory(file));
+    EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
+}
+
+TEST_F(SettingsFileTest, aFileWithoutReadPermissionGivesDefaultsAndIsNotReplaced) {
+    const std::string text = "BrimwellTicker.UpdateInterval=30\nother=kept\n";
+    writeFile(file, text);
+    fs::permissions(file, fs::perms::none);
+    if (::access(file.c_str(), R_OK) == 0) {
+        GTEST_SKIP() << "this user (root) reads a file whatever its permissions";
+    }
+    EXPECT_EQ(settings.updateInterval(), 60);
+    EXPECT_FALSE(settings.writeData("key", "value"));
+    fs::permissions(file, fs::perms::owner_read);
+    EXPECT_EQ(readFile(file), text);
+}
+
+TEST_F(SettingsFileTest, readDataTakesOnlyByteStrings) {
+    const struct {
+        const char* text;
+        std::optional<QByteArray> expected;
+    } cases[] = {
+        {"k=@ByteArray(abc)\n", QByteArray("abc")},
+        {"k=\"@ByteArray(a, b)\"\n", QByteArray("a, b")},
+        {"k=@ByteArray()\n", QByteArray("")},
+        {"k=\"@ByteArray(\\0\\n\\xff)\"\n", QByteArray("\0\n\xff", 3)},
+        {"k=abc\n", std::nullopt},
+        {"k=\"abc\"\n", std::nullopt},
+        {"k=67000\n", std::nullopt},
+        {"k=a, b\n", std::nullopt},
+        {"k=@Rect(1 2 3 4)\n", std::nullopt},
+        {"other=@ByteArray(abc)\n", std::nullopt},
+        {"[g]\nk=@ByteArray(abc)\n", std::nullopt},
+    };
+    for (const auto& row : cases) {
+        writeFile(file, row.text);
+        EXPECT_EQ(settings.readData("k"), row.expected) << row.text;
+    }
+}
+
+TEST_F(SettingsFileTest, writeDataMakesTheFileAndKeepsTheOtherKeys) {
+    ASSERT_TRUE(settings.writeData("k", QByteArray("\0\n\xff\" ,;=[]", 11)));
+    EXPECT_EQ(settings.readData("k"), QByteArray("\0\n\xff\" ,;=[]", 11));
+
+    writeFile(file, readFile(file) + "BrimwellTicker.UpdateInterval=30\n[g]\nk=list, of, words\n");
+    ASSERT_TRUE(settings.writeData("k", "second"));
+    ASSERT_TRUE(settings.writeData("BrimwellTicker.LastPrice", "third"));
+    EXPECT_EQ(settings.readData("k"), QByteArray("second"));
+    EXPECT_EQ(settings.readData("BrimwellTicker.LastPrice"), QByteArray("third"));
+    EXPECT_EQ(settings.updateInterval(), 30);
+    EXPECT_EQ(readFile(file), "[General]\nBrimwellTicker.LastPrice=@ByteArray(third)\n"
+                              "BrimwellTicker.UpdateInterval=30\nk=@ByteArray(second)\n\n"
+                              "[g]\nk=list, of, words\n");
+}
+
+// QSettings would file these under another name (or none), so the value could not be
+// read back under the key it was given.
+TEST_F(SettingsFileTest, refusesKeysThatDoNotReadBack) {
+    writeFile(file, "other=1\n");
+    for (const char* key : {"", "a//b", "/leading", "trailing/", "/"}) {
+        EXPECT_FALSE(settings.writeData(key, "v")) << key;
+    }
+    EXPECT_EQ(readFile(file), "other=1\n");
+    EXPECT_TRUE(settings.writeData("group/key", "v"));
+    EXPECT_EQ(settings.readData("group/key"), QByteArray("v"));
+}
+
+// Values of the same length, on a file system whose times are coarser than the writes
+// (or written within one millisecond): the file's size and time stay the same throughout.
+TEST_F(SettingsFileTest, aReadSeesTheWriteBeforeIt) {
+    const auto sameTime = fs::file_time_type::clock::now();
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray value = QByteArray::number(1000 + i);
+        ASSERT_TRUE(settings.writeData("k", value));
+        fs::last_write_time(file, sameTime);
+        ASSERT_EQ(settings.readData("k"), value) << i;
+        ASSERT_EQ(SettingsFile(qPath(file)).readData("k"), value) << i;
+    }
+}
+
+TEST_F(SettingsFileTest, newFilesAndDirectoriesFollowTheUmask) {
+    const struct {
+        mode_t umask;
+        mode_t directory;
+        mode_t file;
+    } cases[] = {{022, 0755, 0644}, {027, 0750, 0640}, {077, 0700, 0600}, {002, 0775, 0664}};
+    for (const auto& row : cases) {
+        fs::remove_all(home.path() / "config");
+        const ScopedUmask umask(row.umask);
+        ASSERT_TRUE(settings.writeData("k", "v"));
+        EXPECT_EQ(modeOf(home.path() / "config"), row.directory) << std::oct << row.umask;
+        EXPECT_EQ(modeOf(file.parent_path()), row.directory) << std::oct << row.umask;
+        EXPECT_EQ(modeOf(file), row.file) << std::oct << row.umask;
+    }
+}
+
+TEST_F(SettingsFileTest, aReplacedFileKeepsItsMode) {
+    const ScopedUmask umask(077);
+    for (const mode_t mode : {0600, 0640, 0604, 0664, 0400}) {
+        writeFile(file, "other=1\n");
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        ASSERT_EQ(::chmod(file.parent_path().c_str(), 0751), 0);
+        ASSERT_TRUE(settings.writeData("k", "v"));
+        EXPECT_EQ(modeOf(file), mode) << std::oct << mode;
+        EXPECT_EQ(modeOf(file.parent_path()), 0751u);
+        EXPECT_EQ(settings.readData("k"), QByteArray("v"));
+    }
+}
+
+// A settings file linked from elsewhere (a dotfiles checkout, say) stays a link; the
+// content goes to the file it points to.
+TEST_F(SettingsFileTest, aLinkedFileStaysALink) {
+    const fs::path real = home.path() / "dotfiles/brimwell.conf";
+    writeFile(real, "other=1\n");
+    fs::create_directories(file.parent_path());
+    fs::create_symlink("../../dotfiles/link.conf", file);
+    fs::create_symlink("brimwell.conf", home.path() / "dotfiles/link.conf");
+
+    ASSERT_TRUE(settings.writeData("k", "v"));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_TRUE(fs::is_symlink(home.path() / "dotfiles/link.conf"));
+    EXPECT_EQ(readFile(real), "[General]\nk=@ByteArray(v)\nother=1\n");
+    EXPECT_EQ(namesIn(home.path() / "dotfiles"),
+              (std::vector<std::string>{"brimwell.conf", "link.conf"}));
+}
+
+// Several processes storing at once: the file always ends as one of the complete records,
+// with the other keys, and no scratch file stays behind.
+TEST_F(SettingsFileTest, processesStoringAtOnceLeaveOneCompleteRecord) {
+    writeFile(file, "BrimwellTicker.UpdateInterval=30\n");
+    constexpr int writers = 4;
+    constexpr int stores = 25;
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < writers; ++writer) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            LastPriceCache cache{SettingsFile(qPath(file))};
+            bool ok = true;
+            for (int i = 0; i < stores; ++i) {
+                const BitcoinPrice price{67000.0 + writer, newYear2025 + seconds(i), "writer"};
+                cache.store(price);
+                const auto restored = cache.restore();
+                ok = ok && restored && restored->source == "writer";
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    const auto last = LastPriceCache{SettingsFile(qPath(file))}.restore();
+    ASSERT_TRUE(last.has_value());
+    EXPECT_GE(last->usd, 67000.0);
+    EXPECT_LT(last->usd, 67000.0 + writers);
+    EXPECT_EQ(last->timestamp, newYear2025 + seconds(stores - 1));
+    EXPECT_EQ(settings.updateInterval(), 30);
+    EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
+}
+
+// The durability cases: a good file is in place, then a store meets a disk that refuses
+// it. The file must stay byte for byte what it was, still readable, with nothing left
+// beside it.
+class SettingsFileDurabilityTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::create_directories(mountPoint));
+        file = mountPoint / "brimwell-ticker/brimwell-ticker.conf";
+    }
+
+    // The good file: a record and a key of someone else's.
+    void writeGoodFile() {
+        SettingsFile settings(qPath(file));
+        ASSERT_TRUE(settings.writeData("Someone.Else", "30"));
+        LastPriceCache(settings).store(good);
+        ASSERT_EQ(LastPriceCache(settings).restore(), good);
+        goodBytes = readFile(file);
+        ASSERT_FALSE(goodBytes.empty());
+    }
+
+    void expectGoodFileIntact() {
+        EXPECT_EQ(readFile(file), goodBytes);
+        EXPECT_EQ(LastPriceCache(SettingsFile(qPath(file))).restore(), good);
+        EXPECT_EQ(SettingsFile(qPath(file)).readData("Someone.Else"), QByteArray("30"));
+        EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
+    }
+
+    TempDir home;
+    fs::path mountPoint = home.path() / "disk";
+    fs::path file;
+    const BitcoinPrice good{67250.5, newYear2025, "coinbase"};
+    std::string goodBytes;
+};
+
+TEST_F(SettingsFileDurabilityTest, aReadOnlyDirectoryLeavesTheFileIntact) {
+    writeGoodFile();
+    fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(file.parent_path().c_str(), W_OK) == 0) {
+        fs::permissions(file.parent_path(), fs::perms::owner_all);
+        GTEST_SKIP() << "this user (root) writes into a read-only directory; the read-only "
+                        "mount case covers it";
+    }
+    SettingsFile settings(qPath(file));
+    EXPECT_FALSE(settings.writeData("k", "v"));
+    LastPriceCache(settings).store({1, newYear2025, "kraken"});
+    fs::permissions(file.parent_path(), fs::perms::owner_all);
+    expectGoodFileIntact();
+}
+
+TEST_F(SettingsFileDurabilityTest, aReadOnlyMountLeavesTheFileIntact) {
+    TmpfsMount disk(mountPoint, 256 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    writeGoodFile();
+    ASSERT_TRUE(disk.remountReadOnly());
+    SettingsFile settings(qPath(file));
+    EXPECT_FALSE(settings.writeData("k", "v"));
+    LastPriceCache(settings).store({1, newYear2025, "kraken"});
+    expectGoodFileIntact();
+}
+
+TEST_F(SettingsFileDurabilityTest, aFullDiskLeavesTheFileIntact) {
+    TmpfsMount disk(mountPoint, 256 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    writeGoodFile();
+    const fs::path filler = mountPoint / "filler";
+    ASSERT_TRUE(disk.fill(filler));
+
+    SettingsFile settings(qPath(file));
+    EXPECT_FALSE(settings.writeData("k", "v"));
+    LastPriceCache(settings).store({1, newYear2025, "kraken"});
+    fs::remove(filler);
+    expectGoodFileIntact();
+}
+
+// Room for a page: the new content starts to be written and runs out part way, which is
+// where a careless writer would leave a truncated file.
+TEST_F(SettingsFileDurabilityTest, aDiskThatFillsUpPartWayLeavesTheFileIntact) {
+    TmpfsMount disk(mountPoint, 256 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << disk.why();
+    }
+    writeGoodFile();
+    const fs::path filler = mountPoint / "filler";
+    ASSERT_TRUE(disk.fill(filler, 4096));
+
+    SettingsFile settings(qPath(file));
+    const std::string longSource(64 * 1024, 's');
+    EXPECT_FALSE(settings.writeData("k", QByteArray(20 * 1024, 'v')));
+    LastPriceCache(settings).store({1, newYear2025, longSource});
+    fs::remove(filler);
+    expectGoodFileIntact();
+
+    // With room again the same store goes through.
+    LastPriceCache(settings).store({1, newYear2025, longSource});
+    EXPECT_EQ(LastPriceCache(settings).restore(), (BitcoinPrice{1, newYear2025, longSource}));
+    EXPECT_EQ(settings.readData("Someone.Else"), QByteArray("30"));
+}
+
+} // namespace
