@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,10 @@ struct UrlDeleter {
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+
+std::atomic<bool> aborting = false;
+// How often a transfer looks at `aborting` while it waits for the network.
+constexpr std::chrono::milliseconds abortCheck(250);
 
 const char* const bodyTooLarge = "response body exceeds 1 MiB";
 const char* const headersTooLarge = "response headers exceed 1 MiB";
@@ -63,27 +68,33 @@ HttpsTransfer::Error failed(int code, std::string description) {
     return {HttpsTransfer::Error::Kind::failed, {code, std::move(description)}};
 }
 
+enum class Ending { finished, idle, aborted };
+
 // Runs the transfer on a private multi handle so that the idle limit is checked as
 // closely as it is set: libcurl's own progress calls come only about once a second while
-// nothing arrives. Returns false when the idle limit ended the transfer.
-bool performWithIdleLimit(CURLM* multi, const Progress& progress,
-                          std::chrono::milliseconds idleLimit, CURLMcode& multiCode) {
+// nothing arrives.
+Ending performWithIdleLimit(CURLM* multi, const Progress& progress,
+                            std::chrono::milliseconds idleLimit, CURLMcode& multiCode) {
     int running = 1;
     while (true) {
         multiCode = curl_multi_perform(multi, &running);
         if (multiCode != CURLM_OK || running == 0) {
-            return true;
+            return Ending::finished;
+        }
+        if (aborting) {
+            return Ending::aborted;
         }
         const auto idleLeft = std::chrono::ceil<std::chrono::milliseconds>(
             progress.lastByte + idleLimit - SteadyClock::now());
         if (idleLeft.count() <= 0) {
-            return false;
+            return Ending::idle;
         }
         // libcurl shortens the wait on its own for its timers (the total limit among them).
-        const int waitMs = static_cast<int>(std::min<std::int64_t>(idleLeft.count(), 1000));
-        multiCode = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+        const auto wait =
+            std::min(idleLeft, std::chrono::ceil<std::chrono::milliseconds>(abortCheck));
+        multiCode = curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
         if (multiCode != CURLM_OK) {
-            return true;
+            return Ending::finished;
         }
     }
 }
@@ -149,9 +160,10 @@ HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
 
     curl_multi_add_handle(multi.get(), handle);
     CURLMcode multiCode = CURLM_OK;
-    const bool idleOk = performWithIdleLimit(multi.get(), progress, options.limits.idle, multiCode);
+    const Ending ending =
+        performWithIdleLimit(multi.get(), progress, options.limits.idle, multiCode);
     CURLcode code = CURLE_OK;
-    if (idleOk && multiCode == CURLM_OK) {
+    if (ending == Ending::finished && multiCode == CURLM_OK) {
         int queued = 0;
         code = CURLE_RECV_ERROR;
         while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
@@ -164,7 +176,10 @@ HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     curl_multi_remove_handle(multi.get(), handle);
 
-    if (!idleOk || code == CURLE_OPERATION_TIMEDOUT) {
+    if (ending == Ending::aborted) {
+        return std::unexpected(failed(CURLE_ABORTED_BY_CALLBACK, "aborted: the program is ending"));
+    }
+    if (ending == Ending::idle || code == CURLE_OPERATION_TIMEDOUT) {
         return std::unexpected(Error{Error::Kind::timedOut, {}});
     }
     if (multiCode != CURLM_OK) {
@@ -181,4 +196,8 @@ HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
             failed(code, errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code)));
     }
     return Response{status, std::move(progress.body)};
+}
+
+void HttpsTransfer::abortAll() {
+    aborting = true;
 }

@@ -30,4 +30,9 @@ public:
 
     // Blocks for at most the total limit (plus the time to tear the connection down).
     static std::expected<Response, Error> get(std::string_view url, const RequestOptions& options);
+
+    // Ends every transfer in flight within a quarter of a second, and every later one at
+    // once, as failures: for a program that is ending and should not wait for a slow
+    // server. There is no way back.
+    static void abortAll();
 };

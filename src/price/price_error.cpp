@@ -1,29 +1,33 @@
 #include "price_error.h"
 
 PriceError PriceError::network(TransferFailure failure) {
-    return {Case::network, std::move(failure)};
+    PriceError error(Case::network);
+    error.failure_ = std::move(failure);
+    return error;
 }
 
 PriceError PriceError::decode(std::string text) {
-    return {Case::decode, std::move(text)};
+    PriceError error(Case::decode);
+    error.text_ = std::move(text);
+    return error;
 }
 
 PriceError PriceError::unexpectedResponse(std::string text) {
-    return {Case::unexpectedResponse, std::move(text)};
+    PriceError error(Case::unexpectedResponse);
+    error.text_ = std::move(text);
+    return error;
 }
 
 PriceError PriceError::timeout() {
-    return {Case::timeout, std::monostate{}};
+    return PriceError(Case::timeout);
 }
 
 const std::string& PriceError::text() const {
-    static const std::string none;
-    const auto* text = std::get_if<std::string>(&payload_);
-    return text ? *text : none;
+    return text_;
 }
 
 const TransferFailure* PriceError::transferFailure() const {
-    return std::get_if<TransferFailure>(&payload_);
+    return case_ == Case::network ? &failure_ : nullptr;
 }
 
 std::string PriceError::localizedDescription() const {

@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 
 // The underlying failure of a transfer that did not time out, kept as libcurl gave it.
 struct TransferFailure {
@@ -39,9 +38,9 @@ public:
     bool operator==(const PriceError&) const = default;
 
 private:
-    using Payload = std::variant<std::monostate, TransferFailure, std::string>;
-    PriceError(Case errorCase, Payload payload) : case_(errorCase), payload_(std::move(payload)) {}
+    explicit PriceError(Case errorCase) : case_(errorCase) {}
 
     Case case_;
-    Payload payload_;
+    std::string text_;        // decode, unexpectedResponse
+    TransferFailure failure_; // network
 };

@@ -1,0 +1,59 @@
+#include "bar_stream.h"
+
+BarStream::BarStream(PriceFetcher& fetcher, BarFormat format, std::FILE* out, QLocale locale,
+                     Clock clock, QObject* parent)
+    : QObject(parent), fetcher_(fetcher), format_(format), writer_(format, out),
+      locale_(std::move(locale)), clock_(std::move(clock)) {
+    ageTimer_.setSingleShot(true);
+    ageTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&ageTimer_, &QTimer::timeout, this, &BarStream::refresh);
+    // A pass publishes its price and clears the failure one after the other; one record
+    // on the next turn of the event loop shows both.
+    connect(&fetcher_, &PriceFetcher::objectWillChange, this, &BarStream::scheduleRefresh);
+    refresh();
+}
+
+void BarStream::scheduleRefresh() {
+    if (!refreshPending_) {
+        refreshPending_ = true;
+        QMetaObject::invokeMethod(this, &BarStream::refresh, Qt::QueuedConnection);
+    }
+}
+
+void BarStream::refresh() {
+    refreshPending_ = false;
+    if (closed_) {
+        return;
+    }
+    const auto now = clock_();
+    BarView view = BarView::of(fetcher_.latestPrice(), fetcher_.lastError(), now, locale_);
+    if (format_ == BarFormat::waybar) {
+        scheduleAgeUpdate(now);
+    }
+    if (shown_ == view) {
+        return;
+    }
+    if (!writer_.write(view)) {
+        closed_ = true;
+        ageTimer_.stop();
+        emit outputClosed();
+        return;
+    }
+    shown_ = std::move(view);
+}
+
+void BarStream::scheduleAgeUpdate(std::chrono::system_clock::time_point now) {
+    using namespace std::chrono;
+    const auto& price = fetcher_.latestPrice();
+    if (!price) {
+        ageTimer_.stop();
+        return;
+    }
+    // The age is shown in whole minutes of its magnitude: wake when that next changes.
+    const auto age = duration_cast<milliseconds>(now - price->timestamp);
+    const auto intoMinute = milliseconds(std::abs(age.count()) % 60'000);
+    const auto untilChange = age.count() >= 0         ? minutes(1) - intoMinute
+                             : intoMinute.count() > 0 ? intoMinute
+                                                      : duration_cast<milliseconds>(minutes(1));
+    ageTimer_.start(untilChange + milliseconds(1));
+}

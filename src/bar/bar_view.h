@@ -1,0 +1,26 @@
+#pragma once
+
+#include "price/bitcoin_price.h"
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+
+// Everything a status bar shows at one moment. A bar gets a new record only when this
+// changes, so the age is kept to whole minutes.
+struct BarView {
+    QString title;
+    QString source; // empty while there is no price
+    QString age;    // empty while there is no price
+    std::optional<QString> failure;
+    QStringList tooltip; // the popover's rows as text lines
+
+    bool operator==(const BarView&) const = default;
+
+    static BarView of(const std::optional<BitcoinPrice>& latestPrice,
+                      const std::optional<QString>& lastError,
+                      std::chrono::system_clock::time_point now, const QLocale& locale);
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "bar/bar_format.h"
+#include "price/request_options.h"
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the user asked for on the command line.
+struct CommandLine {
+    enum class Mode { panel, bar, once, help, version };
+
+    Mode mode = Mode::panel;
+    BarFormat barFormat = BarFormat::plain;
+    std::optional<double> interval; // this run's, instead of the stored one
+    RequestOptions request;
+
+    static const char* const usage;
+
+    // A one-line reason naming the argument when the arguments make no sense.
+    static std::expected<CommandLine, std::string> parse(const std::vector<std::string>& arguments);
+};
