@@ -41,7 +41,7 @@ std::string BarRecordWriter::record(BarFormat format, const BarView& view) {
     return {};
 }
 
-bool BarRecordWriter::write(const BarView& view) {
+bool BarRecordWriter::write(const std::string& record) {
     std::string text;
     if (format_ == BarFormat::i3bar && first_) {
         text = "{\"version\":1}\n[\n";
@@ -49,7 +49,7 @@ bool BarRecordWriter::write(const BarView& view) {
         text = ",";
     }
     first_ = false;
-    text += record(format_, view);
+    text += record;
     text += '\n';
     return std::fwrite(text.data(), 1, text.size(), out_) == text.size() && std::fflush(out_) == 0;
 }

@@ -13,8 +13,9 @@ class BarRecordWriter {
 public:
     BarRecordWriter(BarFormat format, std::FILE* out);
 
-    // False once the stream can no longer be written (the bar has gone away).
-    bool write(const BarView& view);
+    // Writes a record made by record(); false once the stream can no longer be written
+    // (the bar has gone away).
+    bool write(const std::string& record);
 
     // The record alone, without the i3bar framing.
     static std::string record(BarFormat format, const BarView& view);

@@ -10,7 +10,9 @@ BarStream::BarStream(PriceFetcher& fetcher, BarFormat format, std::FILE* out, QL
     // A pass publishes its price and clears the failure one after the other; one record
     // on the next turn of the event loop shows both.
     connect(&fetcher_, &PriceFetcher::objectWillChange, this, &BarStream::scheduleRefresh);
-    refresh();
+    // The first record goes out as soon as the event loop runs, so that whoever listens to
+    // outputClosed() has connected by then.
+    scheduleRefresh();
 }
 
 void BarStream::scheduleRefresh() {
@@ -26,20 +28,23 @@ void BarStream::refresh() {
         return;
     }
     const auto now = clock_();
-    BarView view = BarView::of(fetcher_.latestPrice(), fetcher_.lastError(), now, locale_);
+    const BarView view = BarView::of(fetcher_.latestPrice(), fetcher_.lastError(), now, locale_);
     if (format_ == BarFormat::waybar) {
         scheduleAgeUpdate(now);
     }
-    if (shown_ == view) {
+    // What the bar shows is the record itself: the plain title does not change with a
+    // failure, waybar's tooltip does.
+    std::string record = BarRecordWriter::record(format_, view);
+    if (record == shown_) {
         return;
     }
-    if (!writer_.write(view)) {
+    if (!writer_.write(record)) {
         closed_ = true;
         ageTimer_.stop();
         emit outputClosed();
         return;
     }
-    shown_ = std::move(view);
+    shown_ = std::move(record);
 }
 
 void BarStream::scheduleAgeUpdate(std::chrono::system_clock::time_point now) {

@@ -12,9 +12,9 @@
 #include <functional>
 #include <optional>
 
-// Feeds a status bar from the fetcher: a record at once, then one whenever anything shown
-// changes. Only the waybar format shows the age, so only it wakes up when the age moves
-// on to the next minute.
+// Feeds a status bar from the fetcher: a record as soon as the event loop runs, then one
+// whenever anything shown changes. Only the waybar format shows the age, so only it wakes up when
+// the age moves on to the next minute.
 class BarStream : public QObject {
     Q_OBJECT
 
@@ -38,7 +38,7 @@ private:
     BarRecordWriter writer_;
     QLocale locale_;
     Clock clock_;
-    std::optional<BarView> shown_;
+    std::optional<std::string> shown_; // the last record written
     QTimer ageTimer_;
     bool closed_ = false;
     bool refreshPending_ = false;

@@ -9,16 +9,14 @@
 #include <chrono>
 #include <optional>
 
-// Everything a status bar shows at one moment. A bar gets a new record only when this
-// changes, so the age is kept to whole minutes.
+// Everything a status bar may show at one moment. The age is kept to whole minutes, as a
+// bar gets a new record whenever what it shows changes.
 struct BarView {
     QString title;
     QString source; // empty while there is no price
     QString age;    // empty while there is no price
     std::optional<QString> failure;
     QStringList tooltip; // the popover's rows as text lines
-
-    bool operator==(const BarView&) const = default;
 
     static BarView of(const std::optional<BitcoinPrice>& latestPrice,
                       const std::optional<QString>& lastError,
