@@ -1,0 +1,15 @@
+#include "menubar/dbus_menu_item.h"
+
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuItem& item) {
+    argument.beginStructure();
+    argument << item.id << item.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuItem& item) {
+    argument.beginStructure();
+    argument >> item.id >> item.properties;
+    argument.endStructure();
+    return argument;
+}

@@ -1,0 +1,15 @@
+#include "menubar/sni_tool_tip.h"
+
+QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& toolTip) {
+    argument.beginStructure();
+    argument << toolTip.iconName << toolTip.iconPixmaps << toolTip.title << toolTip.text;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& toolTip) {
+    argument.beginStructure();
+    argument >> toolTip.iconName >> toolTip.iconPixmaps >> toolTip.title >> toolTip.text;
+    argument.endStructure();
+    return argument;
+}
