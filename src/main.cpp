@@ -2,11 +2,14 @@
 #include "command_line.h"
 #include "fetch/price_fetcher.h"
 #include "fetch/settings_file.h"
+#include "menubar/brimwell_ticker_app.h"
+#include "menubar/single_instance.h"
 #include "menubar/status_item_title.h"
 #include "price/https_transfer.h"
 #include "price/providers/default_providers.h"
 #include "unix_signals.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QLocale>
@@ -48,6 +51,85 @@ int runBar(QCoreApplication& app, PriceFetcher& fetcher, BarFormat format, doubl
     return app.exec();
 }
 
+// Everything a front-end needs from the command line and the settings file.
+struct Run {
+    const CommandLine& commandLine;
+    SettingsFile settings;
+
+    double interval() const { return commandLine.interval.value_or(settings.updateInterval()); }
+    PriceFetcher::Providers providers() const { return makeDefaultProviders(commandLine.request); }
+};
+
+// Fetches and quits as the signals and the user ask, whatever the front-end.
+int exec(QCoreApplication& app, PriceFetcher& fetcher, const std::function<int()>& frontEnd) {
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
+                     [&] { fetcher.fetchOnce(); });
+    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] {
+        // A request in flight must not hold the exit up for its whole time limit.
+        HttpsTransfer::abortAll();
+        app.exit(0);
+    });
+    const int status = frontEnd();
+    HttpsTransfer::abortAll();
+    return status;
+}
+
+int runHeadless(int argc, char** argv, const Run& run) {
+    QCoreApplication app(argc, argv);
+    PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
+    return exec(app, fetcher, [&] {
+        switch (run.commandLine.mode) {
+        case CommandLine::Mode::once:
+            return runOnce(app, fetcher);
+        default:
+            return runBar(app, fetcher, run.commandLine.barFormat, run.interval());
+        }
+    });
+}
+
+const char* const streamNotice = "streaming the title to stdout as with --bar=plain\n";
+
+int runPanel(int argc, char** argv, const Run& run) {
+    if (!BrimwellTickerApp::desktopSession()) {
+        std::fprintf(stderr, "brimwell-ticker: no desktop session; %s", streamNotice);
+        return runHeadless(argc, argv, run);
+    }
+    QApplication app(argc, argv);
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto host = BrimwellTickerApp::availableHost(bus);
+    if (!host) {
+        std::fprintf(stderr, "brimwell-ticker: no panel item host or system tray; %s",
+                     streamNotice);
+        PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
+        return exec(app, fetcher,
+                    [&] { return runBar(app, fetcher, BarFormat::plain, run.interval()); });
+    }
+    SingleInstance instance;
+    if (!instance.acquire()) {
+        std::fprintf(stderr, "brimwell-ticker is already running (pid %lld)\n",
+                     static_cast<long long>(instance.holder()));
+        return 0;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(BrimwellTickerApp::announcement(*host)));
+    BrimwellTickerApp agent(*host, bus,
+                            {run.providers(),
+                             LastPriceCache(run.settings),
+                             run.interval(),
+                             {},
+                             QLocale::system(),
+                             systemClock()});
+    if (!agent.itemShown()) {
+        std::fprintf(stderr, "brimwell-ticker: the session bus refused the panel item\n");
+        return 1;
+    }
+    QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] {
+        HttpsTransfer::abortAll();
+        app.exit(0);
+    });
+    return exec(app, agent.controller().fetcher(), [&] { return app.exec(); });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -71,37 +153,9 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
-    QCoreApplication app(argc, argv);
-    SettingsFile settings;
-    PriceFetcher fetcher(makeDefaultProviders(commandLine->request), LastPriceCache(settings));
-
-    UnixSignals unixSignals;
-    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
-                     [&] { fetcher.fetchOnce(); });
-    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] {
-        // A request in flight must not hold the exit up for its whole time limit.
-        HttpsTransfer::abortAll();
-        app.exit(0);
-    });
-
-    int status = 0;
-    switch (commandLine->mode) {
-    case CommandLine::Mode::once:
-        status = runOnce(app, fetcher);
-        break;
-    case CommandLine::Mode::panel:
-        std::fputs("brimwell-ticker: no panel to show the price in; streaming the title to "
-                   "stdout as with --bar=plain\n",
-                   stderr);
-        [[fallthrough]];
-    case CommandLine::Mode::bar:
-        status = runBar(app, fetcher, commandLine->barFormat,
-                        commandLine->interval.value_or(settings.updateInterval()));
-        break;
-    case CommandLine::Mode::help:
-    case CommandLine::Mode::version:
-        break;
+    const Run run{*commandLine, SettingsFile()};
+    if (commandLine->mode == CommandLine::Mode::panel) {
+        return runPanel(argc, argv, run);
     }
-    HttpsTransfer::abortAll();
-    return status;
+    return runHeadless(argc, argv, run);
 }

@@ -8,17 +8,38 @@ QString ProgramRun::binary() {
     return QStringLiteral(BRIMWELL_BINARY);
 }
 
-ProgramRun::ProgramRun(const QStringList& arguments, const QString& configHome,
-                       const QString& locale) {
+QProcessEnvironment ProgramRun::headless(const QString& configHome, const QString& locale) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", configHome);
     environment.insert("LC_ALL", locale);
     environment.insert("LANG", locale);
-    // The stream mode must not find a desktop to show a panel item in.
+    // Without a desktop session of the test's own making, the program finds none.
     for (const char* name :
          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"}) {
         environment.remove(name);
     }
+    return environment;
+}
+
+ProgramRun::ProgramRun(const QStringList& arguments, const QString& configHome,
+                       const QString& locale) {
+    start(arguments, headless(configHome, locale));
+}
+
+ProgramRun::ProgramRun(const QStringList& arguments, const QString& configHome,
+                       const QProcessEnvironment& session) {
+    QProcessEnvironment environment = headless(configHome, "C.UTF-8");
+    for (const QString& name : session.keys()) {
+        if (session.value(name).isEmpty()) {
+            environment.remove(name);
+        } else {
+            environment.insert(name, session.value(name));
+        }
+    }
+    start(arguments, environment);
+}
+
+void ProgramRun::start(const QStringList& arguments, const QProcessEnvironment& environment) {
     process_.setProcessEnvironment(environment);
     process_.start(binary(), arguments);
     process_.waitForStarted();

@@ -16,6 +16,9 @@ public:
     // otherwise.
     ProgramRun(const QStringList& arguments, const QString& configHome,
                const QString& locale = "C.UTF-8");
+    // The same with variables of a desktop session set (or removed, when empty) on top.
+    ProgramRun(const QStringList& arguments, const QString& configHome,
+               const QProcessEnvironment& session);
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
@@ -30,7 +33,12 @@ public:
 
     static QString binary();
 
+    qint64 pid() const { return process_.processId(); }
+
 private:
+    static QProcessEnvironment headless(const QString& configHome, const QString& locale);
+    void start(const QStringList& arguments, const QProcessEnvironment& environment);
+
     QProcess process_;
     QByteArray pendingOut_;
     QByteArray err_;

@@ -1,0 +1,225 @@
+#include "price_popover_view.h"
+
+#include "menubar/line_limited_text.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+
+namespace {
+
+QFont scaled(const QFont& base, double factor, QFont::Weight weight = QFont::Normal) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setWeight(weight);
+    return font;
+}
+
+void setSecondary(QWidget* widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    widget->setPalette(palette);
+}
+
+bool sameKinds(const std::vector<PopoverRow>& a, const std::vector<PopoverRow>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.kind == y.kind; });
+}
+
+} // namespace
+
+PricePopoverView::PricePopoverView(PriceFetcher& fetcher, QLocale locale, Clock clock,
+                                   QWidget* parent)
+    : QWidget(parent, Qt::Popup), fetcher_(fetcher), locale_(std::move(locale)),
+      clock_(std::move(clock)) {
+    setFixedWidth(fixedWidth);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(spacing);
+    rowLayout_ = new QVBoxLayout();
+    rowLayout_->setContentsMargins(0, 0, 0, 0);
+    rowLayout_->setSpacing(spacing);
+    layout->addLayout(rowLayout_);
+
+    auto* buttons = new QHBoxLayout();
+    refresh_ = new QPushButton(tr("Refresh"), this);
+    refresh_->setObjectName("refresh");
+    quit_ = new QPushButton(tr("Quit"), this);
+    quit_->setObjectName("quit");
+    buttons->addWidget(refresh_);
+    buttons->addStretch();
+    buttons->addWidget(quit_);
+    layout->addLayout(buttons);
+
+    // Each press starts its own pass; the outcome arrives through the fetcher.
+    connect(refresh_, &QPushButton::clicked, this, [this] { fetcher_.fetchOnce(); });
+    connect(quit_, &QPushButton::clicked, this, &PricePopoverView::quitRequested);
+    connect(&fetcher_, &PriceFetcher::objectWillChange, this, &PricePopoverView::scheduleUpdate);
+    ageTimer_.setInterval(std::chrono::seconds(1));
+    connect(&ageTimer_, &QTimer::timeout, this, &PricePopoverView::update);
+    update();
+}
+
+void PricePopoverView::scheduleUpdate() {
+    // The notification comes before the value is stored; the view reads it afterwards.
+    if (!updatePending_) {
+        updatePending_ = true;
+        QMetaObject::invokeMethod(this, &PricePopoverView::update, Qt::QueuedConnection);
+    }
+}
+
+void PricePopoverView::update() {
+    updatePending_ = false;
+    auto rows = popoverRows(fetcher_.latestPrice(), fetcher_.lastError(), clock_(), locale_);
+    const bool rebuildNeeded = !sameKinds(rows, rows_);
+    rows_ = std::move(rows);
+    if (rebuildNeeded) {
+        rebuild();
+    } else {
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            fill(rowWidgets_[i], rows_[i]);
+        }
+    }
+}
+
+void PricePopoverView::rebuild() {
+    for (QWidget* widget : rowWidgets_) {
+        delete widget;
+    }
+    rowWidgets_.clear();
+    for (const PopoverRow& row : rows_) {
+        QWidget* widget = makeRowWidget(row);
+        fill(widget, row);
+        rowLayout_->addWidget(widget);
+        rowWidgets_.push_back(widget);
+    }
+    adjustSize();
+}
+
+QWidget* PricePopoverView::makeRowWidget(const PopoverRow& row) {
+    const QFont base = font();
+    switch (row.kind) {
+    case PopoverRow::Kind::divider: {
+        auto* line = new QFrame(this);
+        line->setObjectName("divider");
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    }
+    case PopoverRow::Kind::source:
+    case PopoverRow::Kind::updated: {
+        auto* box = new QWidget(this);
+        box->setObjectName(row.kind == PopoverRow::Kind::source ? "source" : "updated");
+        box->setFont(scaled(base, 0.85));
+        auto* layout = new QHBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new QLabel(box));
+        layout->addStretch();
+        auto* value = new QLabel(box);
+        setSecondary(value);
+        layout->addWidget(value);
+        return box;
+    }
+    case PopoverRow::Kind::price: {
+        auto* label = new QLabel(this);
+        label->setObjectName("price");
+        // Common UI fonts draw their default digits at equal widths, so a changing price
+        // does not make the text dance.
+        QFont large = base;
+        large.setPointSize(32);
+        large.setWeight(QFont::DemiBold);
+        label->setFont(large);
+        return label;
+    }
+    case PopoverRow::Kind::caption: {
+        auto* label = new QLabel(this);
+        label->setObjectName("caption");
+        label->setFont(scaled(base, 0.85));
+        setSecondary(label);
+        return label;
+    }
+    case PopoverRow::Kind::fetching: {
+        auto* label = new QLabel(this);
+        label->setObjectName("fetching");
+        label->setFont(scaled(base, 1.25));
+        setSecondary(label);
+        return label;
+    }
+    case PopoverRow::Kind::error: {
+        auto* label = new QLabel(this);
+        label->setObjectName("error");
+        label->setFont(scaled(base, 0.8));
+        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Qt::red);
+        label->setPalette(palette);
+        return label;
+    }
+    }
+    return new QWidget(this);
+}
+
+void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
+    switch (row.kind) {
+    case PopoverRow::Kind::divider:
+        return;
+    case PopoverRow::Kind::source:
+    case PopoverRow::Kind::updated: {
+        const auto labels = widget->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        labels[0]->setText(row.text);
+        labels[1]->setText(row.value);
+        return;
+    }
+    case PopoverRow::Kind::error: {
+        auto* label = static_cast<QLabel*>(widget);
+        label->setToolTip(row.text);
+        label->setText(
+            lineLimitedText(row.text, label->font(), fixedWidth - 2 * padding, errorLines));
+        return;
+    }
+    case PopoverRow::Kind::price:
+        static_cast<QLabel*>(widget)->setText(row.text);
+        return;
+    case PopoverRow::Kind::caption:
+    case PopoverRow::Kind::fetching:
+        static_cast<QLabel*>(widget)->setText(row.text);
+        return;
+    }
+}
+
+void PricePopoverView::showAt(QPoint anchor) {
+    update();
+    adjustSize();
+    QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    QPoint position(anchor.x() - fixedWidth / 2, anchor.y() + 4);
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        // A panel at the bottom of the screen: open upwards instead.
+        if (position.y() + height() > area.bottom()) {
+            position.setY(anchor.y() - 4 - height());
+        }
+        position.setX(std::clamp(position.x(), area.left(), area.right() - fixedWidth + 1));
+        position.setY(std::clamp(position.y(), area.top(),
+                                 std::max(area.top(), area.bottom() - height() + 1)));
+    }
+    move(position);
+    show();
+}
+
+void PricePopoverView::showEvent(QShowEvent* event) {
+    update();
+    ageTimer_.start();
+    QWidget::showEvent(event);
+}
+
+void PricePopoverView::hideEvent(QHideEvent* event) {
+    ageTimer_.stop();
+    QWidget::hideEvent(event);
+    emit closed();
+}
