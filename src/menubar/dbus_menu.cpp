@@ -154,3 +154,9 @@ bool DBusMenu::handleEvent(int id, const QString& eventId) {
     }
     return true;
 }
+
+bool DBusMenu::prepareToShow() {
+    const uint before = revision_;
+    emit aboutToShow();
+    return revision_ != before;
+}

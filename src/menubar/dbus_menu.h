@@ -49,10 +49,14 @@ public:
     bool hasEntry(int id) const;
     // A host's event on an entry; false when there is no such entry.
     bool handleEvent(int id, const QString& eventId);
+    // A host is about to open the menu: whoever fills the rows may bring them up to date
+    // now. True when that changed the menu.
+    bool prepareToShow();
 
 signals:
     void refreshClicked();
     void quitClicked();
+    void aboutToShow();
     void layoutUpdated(uint revision, int parentId);
     void itemsPropertiesUpdated(const DBusMenuItemList& updated,
                                 const DBusMenuItemKeysList& removed);

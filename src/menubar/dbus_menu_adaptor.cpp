@@ -71,17 +71,21 @@ QList<int> DBusMenuAdaptor::EventGroup(const QList<DBusMenuEvent>& events) {
 bool DBusMenuAdaptor::AboutToShow(int id) {
     if (!menu_->hasEntry(id)) {
         refuseUnknownEntry(id);
+        return false;
     }
-    // The menu is always current: every change has been announced already.
-    return false;
+    // Opening the root is the moment to bring the rows (the quote's age) up to date.
+    return id == DBusMenu::rootId && menu_->prepareToShow();
 }
 
 QList<int> DBusMenuAdaptor::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
     idErrors.clear();
+    QList<int> updatesNeeded;
     for (const int id : ids) {
         if (!menu_->hasEntry(id)) {
             idErrors.append(id);
+        } else if (id == DBusMenu::rootId && menu_->prepareToShow()) {
+            updatesNeeded.append(id);
         }
     }
-    return {};
+    return updatesNeeded;
 }

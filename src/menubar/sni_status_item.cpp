@@ -11,6 +11,7 @@ SniStatusItem::SniStatusItem(QDBusConnection bus, QString iconName, QObject* par
     connect(&item_, &StatusNotifierItem::secondaryActivated, this, &StatusItem::refreshRequested);
     connect(&item_, &StatusNotifierItem::refreshRequested, this, &StatusItem::refreshRequested);
     connect(&item_, &StatusNotifierItem::quitRequested, this, &StatusItem::quitRequested);
+    connect(&item_, &StatusNotifierItem::menuAboutToShow, this, &StatusItem::detailsWanted);
 }
 
 bool SniStatusItem::start() {

@@ -33,6 +33,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QString iconName,
       menu_(new DBusMenu(this)) {
     connect(menu_, &DBusMenu::refreshClicked, this, &StatusNotifierItem::refreshRequested);
     connect(menu_, &DBusMenu::quitClicked, this, &StatusNotifierItem::quitRequested);
+    connect(menu_, &DBusMenu::aboutToShow, this, &StatusNotifierItem::menuAboutToShow);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {

@@ -45,6 +45,8 @@ signals:
     void secondaryActivated(int x, int y);
     void refreshRequested();
     void quitRequested();
+    // A host is about to open the menu.
+    void menuAboutToShow();
 
 private:
     void registerWithWatcher();

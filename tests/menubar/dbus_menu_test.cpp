@@ -249,17 +249,37 @@ TEST_F(DBusMenuTest, entryPropertiesCanBeReadOneByOneOrInGroups) {
     EXPECT_EQ(count, 5); // root, the row, separator, Refresh, Quit
 }
 
-TEST_F(DBusMenuTest, aboutToShowNeverAsksForAnUpdate) {
-    startItem();
-    const QDBusMessage one = callMenu(QStringLiteral("AboutToShow"), {0});
-    ASSERT_EQ(one.type(), QDBusMessage::ReplyMessage) << one.errorMessage().toStdString();
-    EXPECT_EQ(one.arguments().value(0), QVariant(false));
+TEST_F(DBusMenuTest, openingTheMenuLetsTheRowsCatchUp) {
+    StatusNotifierItem& item = startItem();
+    item.setMenuRows({QStringLiteral("Updated: 0 sec")});
+    int asked = 0;
+    QString age = QStringLiteral("Updated: 0 sec");
+    QObject::connect(&item, &StatusNotifierItem::menuAboutToShow, [&] {
+        ++asked;
+        item.setMenuRows({age});
+    });
 
+    // Nothing changed while the menu was closed: no update needed.
+    const QDBusMessage same = callMenu(QStringLiteral("AboutToShow"), {0});
+    ASSERT_EQ(same.type(), QDBusMessage::ReplyMessage) << same.errorMessage().toStdString();
+    EXPECT_EQ(same.arguments().value(0), QVariant(false));
+    EXPECT_EQ(asked, 1);
+
+    age = QStringLiteral("Updated: 7 sec");
+    const QDBusMessage moved = callMenu(QStringLiteral("AboutToShow"), {0});
+    EXPECT_EQ(moved.arguments().value(0), QVariant(true));
+    EXPECT_EQ(asked, 2);
+
+    // Only the root is a menu that opens; Refresh is not.
+    EXPECT_EQ(callMenu(QStringLiteral("AboutToShow"), {1}).arguments().value(0), QVariant(false));
+    EXPECT_EQ(asked, 2);
+
+    age = QStringLiteral("Updated: 9 sec");
     const QDBusMessage group =
         callMenu(QStringLiteral("AboutToShowGroup"), {QVariant::fromValue(QList<int>{0, 1234})});
     ASSERT_EQ(group.type(), QDBusMessage::ReplyMessage) << group.errorMessage().toStdString();
     EXPECT_EQ(group.signature(), QStringLiteral("aiai"));
-    EXPECT_TRUE(qdbus_cast<QList<int>>(group.arguments().value(0)).isEmpty());
+    EXPECT_EQ(qdbus_cast<QList<int>>(group.arguments().value(0)), QList<int>{0});
     EXPECT_EQ(qdbus_cast<QList<int>>(group.arguments().value(1)), QList<int>{1234});
 }
 
