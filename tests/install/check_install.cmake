@@ -1,0 +1,39 @@
+# Installs the build into a fresh prefix and checks that everything the panel agent needs
+# is in place and names the installed binary.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(binary "${PREFIX}/bin/brimwell-ticker")
+foreach(path
+        bin/brimwell-ticker
+        share/icons/hicolor/scalable/apps/brimwell-ticker.svg
+        share/applications/brimwell-ticker.desktop
+        etc/xdg/autostart/brimwell-ticker.desktop
+        share/systemd/user/brimwell-ticker.service)
+    if(NOT EXISTS "${PREFIX}/${path}")
+        message(FATAL_ERROR "not installed: ${path}")
+    endif()
+endforeach()
+
+file(READ "${PREFIX}/share/systemd/user/brimwell-ticker.service" unit)
+foreach(line "ExecStart=${binary}\n" "Restart=on-failure\n" "WantedBy=graphical-session.target\n")
+    string(FIND "${unit}" "${line}" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "the unit lacks ${line}")
+    endif()
+endforeach()
+foreach(entry share/applications/brimwell-ticker.desktop etc/xdg/autostart/brimwell-ticker.desktop)
+    file(READ "${PREFIX}/${entry}" desktop)
+    string(FIND "${desktop}" "Exec=${binary}\n" found)
+    if(found EQUAL -1)
+        message(FATAL_ERROR "${entry} does not start ${binary}")
+    endif()
+endforeach()
+execute_process(COMMAND "${binary}" --version OUTPUT_VARIABLE version RESULT_VARIABLE result)
+if(NOT result EQUAL 0 OR NOT version MATCHES "^brimwell-ticker ")
+    message(FATAL_ERROR "the installed binary does not run: ${result} ${version}")
+endif()
