@@ -60,31 +60,29 @@ struct Run {
     PriceFetcher::Providers providers() const { return makeDefaultProviders(commandLine.request); }
 };
 
-// Fetches and quits as the signals and the user ask, whatever the front-end.
+// Ends the event loop without waiting for a request in flight to reach its time limit.
+void quit(QCoreApplication& app) {
+    HttpsTransfer::abortAll();
+    app.exit(0);
+}
+
+// Fetches and quits as the signals ask, whatever the front-end.
 int exec(QCoreApplication& app, PriceFetcher& fetcher, const std::function<int()>& frontEnd) {
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
                      [&] { fetcher.fetchOnce(); });
-    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] {
-        // A request in flight must not hold the exit up for its whole time limit.
-        HttpsTransfer::abortAll();
-        app.exit(0);
-    });
+    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
     const int status = frontEnd();
     HttpsTransfer::abortAll();
     return status;
 }
 
-int runHeadless(int argc, char** argv, const Run& run) {
-    QCoreApplication app(argc, argv);
+// --once, or a bar stream, on an application the caller made.
+int runHeadless(QCoreApplication& app, const Run& run, CommandLine::Mode mode, BarFormat format) {
     PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
     return exec(app, fetcher, [&] {
-        switch (run.commandLine.mode) {
-        case CommandLine::Mode::once:
-            return runOnce(app, fetcher);
-        default:
-            return runBar(app, fetcher, run.commandLine.barFormat, run.interval());
-        }
+        return mode == CommandLine::Mode::once ? runOnce(app, fetcher)
+                                               : runBar(app, fetcher, format, run.interval());
     });
 }
 
@@ -93,7 +91,8 @@ const char* const streamNotice = "streaming the title to stdout as with --bar=pl
 int runPanel(int argc, char** argv, const Run& run) {
     if (!BrimwellTickerApp::desktopSession()) {
         std::fprintf(stderr, "brimwell-ticker: no desktop session; %s", streamNotice);
-        return runHeadless(argc, argv, run);
+        QCoreApplication app(argc, argv);
+        return runHeadless(app, run, CommandLine::Mode::bar, BarFormat::plain);
     }
     QApplication app(argc, argv);
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -101,9 +100,7 @@ int runPanel(int argc, char** argv, const Run& run) {
     if (!host) {
         std::fprintf(stderr, "brimwell-ticker: no panel item host or system tray; %s",
                      streamNotice);
-        PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
-        return exec(app, fetcher,
-                    [&] { return runBar(app, fetcher, BarFormat::plain, run.interval()); });
+        return runHeadless(app, run, CommandLine::Mode::bar, BarFormat::plain);
     }
     SingleInstance instance;
     if (!instance.acquire()) {
@@ -123,10 +120,7 @@ int runPanel(int argc, char** argv, const Run& run) {
         std::fprintf(stderr, "brimwell-ticker: the session bus refused the panel item\n");
         return 1;
     }
-    QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] {
-        HttpsTransfer::abortAll();
-        app.exit(0);
-    });
+    QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] { quit(app); });
     return exec(app, agent.controller().fetcher(), [&] { return app.exec(); });
 }
 
@@ -157,5 +151,6 @@ int main(int argc, char** argv) {
     if (commandLine->mode == CommandLine::Mode::panel) {
         return runPanel(argc, argv, run);
     }
-    return runHeadless(argc, argv, run);
+    QCoreApplication app(argc, argv);
+    return runHeadless(app, run, commandLine->mode, commandLine->barFormat);
 }

@@ -42,11 +42,6 @@ PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> ca
     }
 }
 
-PriceFetcher::~PriceFetcher() {
-    // A polling task holds the fetcher weakly and outlives it by design; stopping it here
-    // would change nothing it does, so it is left alone.
-}
-
 QFuture<void> PriceFetcher::fetchOnce() {
     auto pass = std::make_shared<Pass>();
     pass->providers = providers_;

@@ -31,7 +31,6 @@ public:
     // polling.
     PriceFetcher(Providers providers, std::optional<LastPriceCache> cache,
                  QObject* parent = nullptr);
-    ~PriceFetcher() override;
 
     const std::optional<BitcoinPrice>& latestPrice() const { return latestPrice_; }
     bool isFetching() const { return isFetching_; }
