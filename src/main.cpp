@@ -148,9 +148,14 @@ int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     const Run run{*commandLine, SettingsFile()};
+    int status = 0;
     if (commandLine->mode == CommandLine::Mode::panel) {
-        return runPanel(argc, argv, run);
+        status = runPanel(argc, argv, run);
+    } else {
+        QCoreApplication app(argc, argv);
+        status = runHeadless(app, run, commandLine->mode, commandLine->barFormat);
     }
-    QCoreApplication app(argc, argv);
-    return runHeadless(app, run, commandLine->mode, commandLine->barFormat);
+    // Every worker has ended with its fetcher; libcurl's TLS state goes last.
+    curl_global_cleanup();
+    return status;
 }

@@ -181,7 +181,7 @@ TEST_F(ProgramTest, sigusr1FetchesAtOnce) {
     run.signal(SIGUSR1);
     EXPECT_EQ(run.readLine(), QString("\u20bf 200"));
     run.signal(SIGINT);
-    EXPECT_EQ(run.waitForExit(), 0);
+    EXPECT_EQ(run.waitForExit(), 0) << run.standardError().toStdString();
 }
 
 TEST_F(ProgramTest, storedIntervalDrivesPollingUnlessOneIsGiven) {

@@ -10,7 +10,7 @@
 #include "wait_until.h"
 
 #include <QDBusArgument>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <gtest/gtest.h>
@@ -70,18 +70,26 @@ protected:
                                                  : watcher.registrations().last().service;
     }
 
+    // Plain messages rather than QDBusInterface, whose introspection stays cached.
+    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(itemService(), path, interface, method);
+        message.setArguments(arguments);
+        return host.call(message);
+    }
+
     QVariant property(const QString& name) {
-        QDBusInterface properties(itemService(), "/StatusNotifierItem",
-                                  "org.freedesktop.DBus.Properties", host);
         const QDBusReply<QDBusVariant> reply =
-            properties.call("Get", "org.kde.StatusNotifierItem", name);
+            call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                 {"org.kde.StatusNotifierItem", name});
         return reply.isValid() ? reply.value().variant() : QVariant();
     }
 
     // The menu's item id for `label`, from the layout the item exports.
     int menuId(const QString& label) {
-        QDBusInterface menu(itemService(), "/MenuBar", "com.canonical.dbusmenu", host);
-        const QDBusMessage reply = menu.call("GetLayout", 0, -1, QStringList{});
+        const QDBusMessage reply =
+            call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}});
         const auto root = qvariant_cast<QDBusArgument>(reply.arguments().at(1));
         int id = -1;
         root.beginStructure();
@@ -105,8 +113,8 @@ protected:
     }
 
     void click(int id) {
-        QDBusInterface menu(itemService(), "/MenuBar", "com.canonical.dbusmenu", host);
-        menu.call("Event", id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u);
+        call("/MenuBar", "com.canonical.dbusmenu", "Event",
+             {id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     }
 };
 
