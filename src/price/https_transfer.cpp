@@ -1,6 +1,7 @@
 #include "https_transfer.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <atomic>
@@ -99,10 +100,18 @@ Ending performWithIdleLimit(CURLM* multi, const Progress& progress,
     }
 }
 
+// Frees what TLS keeps per thread (its random generators, its error queue) when a call
+// ends. The worker threads are detached, so the process may end before their own exit
+// would free it; and a call should leave nothing behind anyway.
+struct ThreadStateRelease {
+    ~ThreadStateRelease() { OPENSSL_thread_stop(); }
+};
+
 } // namespace
 
 std::expected<HttpsTransfer::Response, HttpsTransfer::Error>
 HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
+    const ThreadStateRelease releaseAtTheEnd;
     std::unique_ptr<CURLU, UrlDeleter> parsedUrl(curl_url());
     if (!parsedUrl ||
         curl_url_set(parsedUrl.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK) {

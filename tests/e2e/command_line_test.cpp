@@ -75,7 +75,7 @@ TEST_F(ProgramTest, titleGroupsWithACommaInEveryLocale) {
     services.start();
     ProgramRun run(arguments({"--once"}), configHome(), "de_DE.UTF-8");
     EXPECT_EQ(run.readLine(), QString("\u20bf 1,234,568"));
-    EXPECT_EQ(run.waitForExit(), 0);
+    EXPECT_EQ(run.waitForExit(), 0) << run.standardError().toStdString();
 }
 
 TEST_F(ProgramTest, onceFailsOverToTheNextProvider) {

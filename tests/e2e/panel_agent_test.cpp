@@ -3,13 +3,13 @@
 
 #include "fetch/last_price_cache.h"
 #include "local_price_services.h"
+#include "menubar/dbus_menu_layout_item.h"
 #include "private_bus.h"
 #include "program_run.h"
 #include "temp_dir.h"
 #include "test_status_notifier_watcher.h"
 #include "wait_until.h"
 
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
@@ -90,26 +90,13 @@ protected:
     int menuId(const QString& label) {
         const QDBusMessage reply =
             call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}});
-        const auto root = qvariant_cast<QDBusArgument>(reply.arguments().at(1));
-        int id = -1;
-        root.beginStructure();
-        int rootId;
-        QVariantMap rootProperties;
-        root >> rootId >> rootProperties;
-        root.beginArray();
-        while (!root.atEnd()) {
-            QDBusVariant child;
-            root >> child;
-            const auto node = qvariant_cast<QDBusArgument>(child.variant());
-            int childId;
-            QVariantMap childProperties;
-            node.beginStructure();
-            node >> childId >> childProperties;
-            if (childProperties.value("label").toString() == label) {
-                id = childId;
+        const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
+        for (const DBusMenuLayoutItem& child : root.children) {
+            if (child.properties.value("label").toString() == label) {
+                return child.id;
             }
         }
-        return id;
+        return -1;
     }
 
     void click(int id) {
