@@ -116,6 +116,9 @@ class TlsServer(http.server.ThreadingHTTPServer):
         self.context = context
         super().__init__(address, handler)
 
+    def handle_error(self, request, client_address):
+        pass  # a client that went away mid-answer (one ended on purpose, say)
+
     def finish_request(self, request, client_address):
         # The handshake runs on the connection's own thread, not on the accepting one.
         try:
