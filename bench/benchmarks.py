@@ -9,7 +9,6 @@ import argparse
 import datetime
 import os
 import platform
-import re
 import shlex
 import signal
 import subprocess
