@@ -17,10 +17,24 @@ QString freshPath(const QTemporaryDir& scratch) {
     return scratch.filePath(QString::number(counter++) + QStringLiteral(".conf"));
 }
 
+// In the user's runtime directory when there is one, which sessions keep in memory:
+// QSettings syncs every file it writes, and for a scratch file that is a disk flush for
+// nothing on every store. Elsewhere in the temporary directory.
+QTemporaryDir makeScratch() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime)) {
+        QTemporaryDir inRuntime(runtime + QStringLiteral("/brimwell-ticker-XXXXXX"));
+        if (inRuntime.isValid()) {
+            return inRuntime;
+        }
+    }
+    return QTemporaryDir();
+}
+
 } // namespace
 
 std::optional<QVariantMap> IniCodec::parse(const QByteArray& text) {
-    const QTemporaryDir scratch;
+    const QTemporaryDir scratch = makeScratch();
     if (!scratch.isValid()) {
         return std::nullopt;
     }
@@ -45,7 +59,7 @@ std::optional<QVariantMap> IniCodec::parse(const QByteArray& text) {
 }
 
 std::optional<QByteArray> IniCodec::serialize(const QVariantMap& values) {
-    const QTemporaryDir scratch;
+    const QTemporaryDir scratch = makeScratch();
     if (!scratch.isValid()) {
         return std::nullopt;
     }

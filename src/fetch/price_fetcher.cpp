@@ -35,6 +35,10 @@ PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> ca
                            QObject* parent)
     : QObject(parent), providers_(std::move(providers)), cache_(std::move(cache)) {
     workers_.setMaxThreadCount(4);
+    // Workers stay once started. With the default expiry, a pass a minute would start a
+    // thread each time and wake the process half a minute later to end it; a parked
+    // worker costs nothing while it waits (its stack would stay cached anyway).
+    workers_.setExpiryTimeout(-1);
     if (cache_) {
         if (auto restored = cache_->restore()) {
             setLatestPrice(std::move(restored));
