@@ -3,6 +3,7 @@
 #include "price/log_sink.h"
 #include "price_fetcher.h"
 
+#include <QCoreApplication>
 #include <QFutureWatcher>
 
 #include <algorithm>
@@ -35,7 +36,9 @@ std::optional<std::uint64_t> PollingTask::sleepNanoseconds(double interval) {
     return nanoseconds <= 0 ? 0 : static_cast<std::uint64_t>(nanoseconds);
 }
 
-PollingTask::PollingTask(PriceFetcher* fetcher, double interval) : fetcher_(fetcher) {
+// Made on the main thread, as the fetcher, so the application object can be its parent.
+PollingTask::PollingTask(PriceFetcher* fetcher, double interval)
+    : QObject(QCoreApplication::instance()), fetcher_(fetcher) {
     if (const auto nanoseconds = sleepNanoseconds(interval)) {
         sleepNs_ = *nanoseconds;
     } else {

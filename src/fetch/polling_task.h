@@ -13,7 +13,9 @@ class PriceFetcher;
 // The polling loop on the main thread: a pass at once, then a sleep of the interval
 // counted from the end of each pass, until cancelled. It holds the fetcher weakly: once
 // the fetcher is gone it keeps sleeping interval by interval and skips every pass. It
-// owns itself and deletes itself when it ends.
+// owns itself and deletes itself when it ends; the application object, whose child it is,
+// deletes it at the latest, so a task that outlives its fetcher does not outlive the
+// program's clean exit.
 class PollingTask : public QObject {
     Q_OBJECT
 
