@@ -10,8 +10,7 @@
 #include "wait_until.h"
 
 #include <QDBusArgument>
-#include <QDBusInterface>
-#include <QDBusReply>
+#include <QDBusMessage>
 #include <QDBusVariant>
 #include <gtest/gtest.h>
 
@@ -70,18 +69,30 @@ protected:
                                                  : watcher.registrations().last().service;
     }
 
-    QVariant property(const QString& name) {
-        QDBusInterface properties(itemService(), "/StatusNotifierItem",
-                                  "org.freedesktop.DBus.Properties", host);
-        const QDBusReply<QDBusVariant> reply =
-            properties.call("Get", "org.kde.StatusNotifierItem", name);
-        return reply.isValid() ? reply.value().variant() : QVariant();
+    // A plain method call to the item, as a host makes it: no introspection, so no
+    // proxy objects that would outlive the connection.
+    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments) {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(itemService(), path, interface, method);
+        message.setArguments(arguments);
+        return host.call(message);
     }
 
-    // The menu's item id for `label`, from the layout the item exports.
+    QVariant property(const QString& name) {
+        const QDBusMessage reply = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties",
+                                        "Get", {QString("org.kde.StatusNotifierItem"), name});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            return QVariant();
+        }
+        return qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant();
+    }
+
+    // The menu's item id for `label`, from the layout the item exports. Every structure
+    // and array opened on a QDBusArgument is closed again, or its reader is never freed.
     int menuId(const QString& label) {
-        QDBusInterface menu(itemService(), "/MenuBar", "com.canonical.dbusmenu", host);
-        const QDBusMessage reply = menu.call("GetLayout", 0, -1, QStringList{});
+        const QDBusMessage reply =
+            call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}});
         const auto root = qvariant_cast<QDBusArgument>(reply.arguments().at(1));
         int id = -1;
         root.beginStructure();
@@ -97,16 +108,25 @@ protected:
             QVariantMap childProperties;
             node.beginStructure();
             node >> childId >> childProperties;
+            node.beginArray();
+            while (!node.atEnd()) {
+                QDBusVariant grandchild;
+                node >> grandchild;
+            }
+            node.endArray();
+            node.endStructure();
             if (childProperties.value("label").toString() == label) {
                 id = childId;
             }
         }
+        root.endArray();
+        root.endStructure();
         return id;
     }
 
     void click(int id) {
-        QDBusInterface menu(itemService(), "/MenuBar", "com.canonical.dbusmenu", host);
-        menu.call("Event", id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u);
+        call("/MenuBar", "com.canonical.dbusmenu", "Event",
+             {id, QString("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
     }
 };
 
