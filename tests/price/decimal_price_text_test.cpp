@@ -28,6 +28,8 @@ const TextCase textCases[] = {
     {".5", 0.5},
     {"5.", 5},
     {"0x1p4", 16},
+    {"0X1.8P-1", 0.75},
+    {"-0x.8", -0.5},
     {"nan", nan},
     {"NaN", nan},
     {"inf", inf},
@@ -48,6 +50,14 @@ const TextCase textCases[] = {
     {"65000USD", std::nullopt},
     {"abc", std::nullopt},
     {"1e", std::nullopt},
+    // A binary exponent takes one sign at most, and "0x" needs a hexadecimal digit after it.
+    {"0x2.07p+-68616", std::nullopt},
+    {"0x1p-+1", std::nullopt},
+    {"0x1p", std::nullopt},
+    {"1e+-1", std::nullopt},
+    {"0xinf", std::nullopt},
+    {"-0x", std::nullopt},
+    {"+-1", std::nullopt},
     {std::string("1\0"
                  "2",
                  3),

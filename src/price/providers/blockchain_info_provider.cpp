@@ -13,7 +13,11 @@ void from_json(const nlohmann::json& json, BlockchainInfoProvider::CurrencyQuote
 
 void from_json(const nlohmann::json& json, BlockchainInfoProvider::Response& response) {
     if (const auto* usd = StrictJson::optional(json, "USD")) {
-        response.USD = usd->get<BlockchainInfoProvider::CurrencyQuote>();
+        // Not json::get: clang settles whether the quote is default-constructible while
+        // the provider class is still incomplete, and get then refuses the type.
+        BlockchainInfoProvider::CurrencyQuote quote;
+        from_json(*usd, quote);
+        response.USD = quote;
     }
 }
 

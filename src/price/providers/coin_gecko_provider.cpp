@@ -14,7 +14,11 @@ void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& quote) 
 
 void from_json(const nlohmann::json& json, CoinGeckoProvider::Response& response) {
     if (const auto* bitcoin = StrictJson::optional(json, "bitcoin")) {
-        response.bitcoin = bitcoin->get<CoinGeckoProvider::CoinQuote>();
+        // Not json::get: clang settles whether the quote is default-constructible while
+        // the provider class is still incomplete, and get then refuses the type.
+        CoinGeckoProvider::CoinQuote quote;
+        from_json(*bitcoin, quote);
+        response.bitcoin = quote;
     }
 }
 
