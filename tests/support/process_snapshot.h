@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// What /proc says about a running process at one moment: its memory, its open file
+// descriptors and its threads.
+struct ProcessSnapshot {
+    long residentKiB = 0;     // VmRSS
+    long peakResidentKiB = 0; // VmHWM, since the start or the last resetPeak()
+    int openDescriptors = 0;
+    std::vector<std::string> threadNames; // one entry per thread, as the kernel names it
+
+    // nullopt when the process is gone (or /proc cannot be read).
+    static std::optional<ProcessSnapshot> of(pid_t pid);
+
+    // Starts the peak afresh from the present resident size; false if the kernel refuses.
+    static bool resetPeak(pid_t pid);
+};
