@@ -47,7 +47,11 @@ std::optional<ProcessSnapshot> ProcessSnapshot::of(pid_t pid) {
     std::error_code error;
     for (fs::directory_iterator it(dir / "fd", error), end; !error && it != end;
          it.increment(error)) {
-        ++snapshot.openDescriptors;
+        std::error_code gone; // closed since the listing
+        const fs::path target = fs::read_symlink(it->path(), gone);
+        if (!gone) {
+            snapshot.descriptors.push_back(target.string());
+        }
     }
     for (fs::directory_iterator it(dir / "task", error), end; !error && it != end;
          it.increment(error)) {

@@ -10,7 +10,8 @@
 struct ProcessSnapshot {
     long residentKiB = 0;     // VmRSS
     long peakResidentKiB = 0; // VmHWM, since the start or the last resetPeak()
-    int openDescriptors = 0;
+    // What each open file descriptor refers to ("socket:[1234]", "/dev/null", ...).
+    std::vector<std::string> descriptors;
     std::vector<std::string> threadNames; // one entry per thread, as the kernel names it
 
     // nullopt when the process is gone (or /proc cannot be read).
