@@ -38,12 +38,14 @@ std::optional<ProcessSnapshot> ProcessSnapshot::of(pid_t pid) {
                                                   std::istreambuf_iterator<char>());
     const auto resident = kibibytes(status, "VmRSS");
     const auto peak = kibibytes(status, "VmHWM");
-    if (!resident || !peak) {
+    const auto mapped = kibibytes(status, "VmSize");
+    if (!resident || !peak || !mapped) {
         return std::nullopt;
     }
     ProcessSnapshot snapshot;
     snapshot.residentKiB = *resident;
     snapshot.peakResidentKiB = *peak;
+    snapshot.virtualKiB = *mapped;
     std::error_code error;
     for (fs::directory_iterator it(dir / "fd", error), end; !error && it != end;
          it.increment(error)) {

@@ -10,6 +10,7 @@
 struct ProcessSnapshot {
     long residentKiB = 0;     // VmRSS
     long peakResidentKiB = 0; // VmHWM, since the start or the last resetPeak()
+    long virtualKiB = 0;      // VmSize: every mapping, touched or not (thread stacks too)
     // What each open file descriptor refers to ("socket:[1234]", "/dev/null", ...).
     std::vector<std::string> descriptors;
     std::vector<std::string> threadNames; // one entry per thread, as the kernel names it
