@@ -446,10 +446,11 @@ TEST_P(HostileServerTest, endsWithItsErrorInTimeAndInBoundedMemory) {
     // The memory it took.
     const long peakGrowthKiB = after->peakResidentKiB - before->residentKiB;
     EXPECT_LT(peakGrowthKiB, peakGrowthLimitKiB);
-    std::printf("%s: %lld ms, resident memory peaked %ld KiB above the start\n", row.label.c_str(),
+    std::printf("%s: %lld ms, resident memory peaked %ld KiB above the start; %s\n",
+                row.label.c_str(),
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()),
-                peakGrowthKiB);
+                peakGrowthKiB, lines.empty() ? "no log line" : lines.front().c_str());
 
     // The error and its log line.
     ASSERT_FALSE(result) << "a price of " << result->usd;
