@@ -1,6 +1,7 @@
 #include "https_transfer.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <atomic>
@@ -68,6 +69,17 @@ HttpsTransfer::Error failed(int code, std::string description) {
     return {HttpsTransfer::Error::Kind::failed, {code, std::move(description)}};
 }
 
+// Frees what OpenSSL keeps for the calling thread (its random generators, its error
+// queue) when a transfer ends. Transfers run on detached worker threads; a worker still
+// tearing that state down as the process ends would leave it unreleased, and nothing of a
+// transfer is meant to outlive it anyway.
+struct ThreadStateRelease {
+    ThreadStateRelease() = default;
+    ThreadStateRelease(const ThreadStateRelease&) = delete;
+    ThreadStateRelease& operator=(const ThreadStateRelease&) = delete;
+    ~ThreadStateRelease() { OPENSSL_thread_stop(); }
+};
+
 enum class Ending { finished, idle, aborted };
 
 // Runs the transfer on a private multi handle so that the idle limit is checked as
@@ -103,6 +115,7 @@ Ending performWithIdleLimit(CURLM* multi, const Progress& progress,
 
 std::expected<HttpsTransfer::Response, HttpsTransfer::Error>
 HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
+    const ThreadStateRelease release; // last to go, after every libcurl handle
     std::unique_ptr<CURLU, UrlDeleter> parsedUrl(curl_url());
     if (!parsedUrl ||
         curl_url_set(parsedUrl.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK) {
