@@ -3,6 +3,7 @@
 #include "price/log_sink.h"
 #include "price_fetcher.h"
 
+#include <QCoreApplication>
 #include <QFutureWatcher>
 
 #include <algorithm>
@@ -35,7 +36,10 @@ std::optional<std::uint64_t> PollingTask::sleepNanoseconds(double interval) {
     return nanoseconds <= 0 ? 0 : static_cast<std::uint64_t>(nanoseconds);
 }
 
-PollingTask::PollingTask(PriceFetcher* fetcher, double interval) : fetcher_(fetcher) {
+// The application owns the task, so that one still running when the program ends goes
+// with it: it outlives its fetcher by design, and nothing else would ever delete it.
+PollingTask::PollingTask(PriceFetcher* fetcher, double interval)
+    : QObject(QCoreApplication::instance()), fetcher_(fetcher) {
     if (const auto nanoseconds = sleepNanoseconds(interval)) {
         sleepNs_ = *nanoseconds;
     } else {

@@ -13,7 +13,8 @@ class PriceFetcher;
 // The polling loop on the main thread: a pass at once, then a sleep of the interval
 // counted from the end of each pass, until cancelled. It holds the fetcher weakly: once
 // the fetcher is gone it keeps sleeping interval by interval and skips every pass. It
-// owns itself and deletes itself when it ends.
+// deletes itself when it ends; one still running when the application object goes is
+// deleted with it.
 class PollingTask : public QObject {
     Q_OBJECT
 
