@@ -171,11 +171,11 @@ TEST(SoakTest, manyPassesOfFailuresAndPricesLeaveNoTrace) {
     ::close(outFd);
     ::close(errFd);
 
-    // Looks at the agent while the server holds the request of `pass`, then lets it go on.
+    // Looks at the agent while the server holds the request of `pass`.
     const auto lookAt = [&](int pass) -> std::optional<ProcessSnapshot> {
         if (!server.waitForHold(pass, stallLimit)) {
             ADD_FAILURE() << "the agent stopped polling after pass " << server.passes()
-                          << (agent.running() ? "" : " and is no longer running");
+                          << (agent.wait(0ms) ? " and has ended" : "");
             return std::nullopt;
         }
         auto snapshot = ProcessSnapshot::of(agent.pid());
