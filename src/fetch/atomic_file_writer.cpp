@@ -3,13 +3,24 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// The scratch file of a write beside `target`: "." + the file's name + "." + a random
+// number + ".tmp".
+std::string scratchPrefix(const std::string& baseName) {
+    return "." + baseName + ".";
+}
+const char* const scratchSuffix = ".tmp";
 
 // Closes the scratch file and removes it unless it was renamed into place.
 class ScratchFile {
@@ -30,9 +41,9 @@ public:
     // ACL of the directory) decides, as for any file the user makes.
     bool create(const std::string& target) {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = dirName(target) + "/." + baseName(target) + "." +
+            const std::string candidate = dirName(target) + "/" + scratchPrefix(baseName(target)) +
                                           std::to_string(QRandomGenerator::system()->generate64()) +
-                                          ".tmp";
+                                          scratchSuffix;
             const int fd =
                 ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
             if (fd >= 0) {
@@ -113,12 +124,12 @@ public:
         return slash == 0 ? "/" : path.substr(0, slash);
     }
 
-private:
     static std::string baseName(const std::string& path) {
         const auto slash = path.rfind('/');
         return slash == std::string::npos ? path : path.substr(slash + 1);
     }
 
+private:
     int fd_ = -1;
     std::string path_;
     bool kept_ = false;
@@ -135,6 +146,44 @@ std::string resolvedTarget(QString path) {
         path = next;
     }
     return QFile::encodeName(path).toStdString();
+}
+
+// Removes the scratch files that writes to `target` left behind when the process was
+// killed between creating and renaming them; they would pile up in the directory for
+// ever. A write in progress keeps its file for milliseconds, so only old ones go.
+void removeStaleScratchFiles(const std::string& target) {
+    const std::string directory = ScratchFile::dirName(target);
+    const std::string prefix = scratchPrefix(ScratchFile::baseName(target));
+    const std::string suffix = scratchSuffix;
+    DIR* listing = ::opendir(directory.c_str());
+    if (!listing) {
+        return;
+    }
+    const auto now = std::chrono::system_clock::now();
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix) || !name.ends_with(suffix) ||
+            name.size() == prefix.size() + suffix.size()) {
+            continue;
+        }
+        const std::string_view number =
+            name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (!std::all_of(number.begin(), number.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        struct stat status {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+            continue;
+        }
+        const auto modified =
+            std::chrono::system_clock::time_point(std::chrono::seconds(status.st_mtim.tv_sec));
+        if (now - modified > AtomicFileWriter::staleScratchAge) {
+            ::unlinkat(::dirfd(listing), entry->d_name, 0);
+        }
+    }
+    ::closedir(listing);
 }
 
 } // namespace
@@ -168,5 +217,6 @@ bool AtomicFileWriter::write(const QString& path, const QByteArray& content) {
         ::fsync(directory);
         ::close(directory);
     }
+    removeStaleScratchFiles(target);
     return true;
 }

@@ -27,25 +27,78 @@ void writeToSystem(std::string_view line) {
     }
 }
 
+// The length of the well-formed UTF-8 sequence that `text` starts with, 0 if it starts
+// with none: no overlong forms, no surrogates, nothing past U+10FFFF.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<unsigned char>(text[i]);
+    };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80; // the allowed range of the second byte
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(k) < 0x80 || byte(k) > 0xbf) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// C0 controls, DEL, and the C1 controls U+0080 to U+009F (which terminals act on too).
+bool isControl(std::string_view sequence) {
+    const auto lead = static_cast<unsigned char>(sequence[0]);
+    if (sequence.size() == 1) {
+        return lead < 0x20 || lead == 0x7f;
+    }
+    return sequence.size() == 2 && lead == 0xc2 && static_cast<unsigned char>(sequence[1]) < 0xa0;
+}
+
 } // namespace
 
 std::string LogSink::oneLine(std::string_view line) {
     std::string out;
     out.reserve(line.size());
-    for (const char c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
+    while (!line.empty()) {
+        const std::size_t length = utf8SequenceLength(line);
+        const std::size_t taken = length == 0 ? 1 : length;
+        const std::string_view piece = line.substr(0, taken);
+        line.remove_prefix(taken);
+        if (piece == "\n") {
             out += "\\n";
-        } else if (c == '\r') {
+        } else if (piece == "\r") {
             out += "\\r";
-        } else if (c == '\t') {
+        } else if (piece == "\t") {
             out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
+        } else if (length == 0 || isControl(piece)) {
+            // A control character, or a byte that is not part of well-formed UTF-8 (a
+            // service's answer may hold anything): one escape per byte.
+            for (const char c : piece) {
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+                out += escaped;
+            }
         } else {
-            out += c;
+            out += piece;
         }
     }
     return out;

@@ -20,6 +20,8 @@ public:
 
     // What a line becomes on its way out: control characters (a line break in a
     // description taken from a server, say) are written as escapes, so one event is
-    // always one line and a server cannot forge a line of its own.
+    // always one line and a server cannot forge a line of its own; bytes that are not
+    // well-formed UTF-8 are escaped too, so the line stays readable text for the system
+    // log.
     static std::string oneLine(std::string_view line);
 };

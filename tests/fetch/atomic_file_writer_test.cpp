@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -56,6 +57,41 @@ TEST(AtomicFileWriterTest, aDanglingLinkGetsItsFile) {
     ASSERT_TRUE(AtomicFileWriter::write(qPath(dir.path() / "link"), "content"));
     EXPECT_TRUE(fs::is_symlink(dir.path() / "link"));
     EXPECT_EQ(readFile(dir.path() / "target"), "content");
+}
+
+// A write killed between making its scratch file and renaming it leaves that file behind;
+// the next write removes the ones old enough to be dead, and nothing else.
+TEST(AtomicFileWriterTest, removesScratchFilesThatKilledWritesLeftBehind) {
+    const TempDir dir;
+    const auto now = fs::file_time_type::clock::now();
+    const auto stale = now - AtomicFileWriter::staleScratchAge - std::chrono::minutes(1);
+    const struct {
+        const char* name;
+        fs::file_time_type modified;
+        bool removed;
+    } cases[] = {
+        {".f.conf.12345678901234567890.tmp", stale, true},
+        {".f.conf.7.tmp", stale, true},
+        {".f.conf.8.tmp", now, false}, // perhaps a write in progress
+        {".f.conf.abc.tmp", stale, false},
+        {".f.conf..tmp", stale, false},
+        {".f.conf.9.tmp.bak", stale, false},
+        {"f.conf.9.tmp", stale, false},
+        {".g.conf.9.tmp", stale, false}, // another file's
+    };
+    for (const auto& row : cases) {
+        std::ofstream(dir.path() / row.name) << "scratch";
+        fs::last_write_time(dir.path() / row.name, row.modified);
+    }
+    fs::create_directory(dir.path() / ".f.conf.10.tmp");
+    fs::last_write_time(dir.path() / ".f.conf.10.tmp", stale);
+
+    ASSERT_TRUE(AtomicFileWriter::write(qPath(dir.path() / "f.conf"), "content"));
+    for (const auto& row : cases) {
+        EXPECT_EQ(fs::exists(dir.path() / row.name), !row.removed) << row.name;
+    }
+    EXPECT_TRUE(fs::is_directory(dir.path() / ".f.conf.10.tmp"));
+    EXPECT_EQ(readFile(dir.path() / "f.conf"), "content");
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "scoped_environment.h"
 #include "scoped_umask.h"
 #include "temp_dir.h"
-#include "tmpfs_mount.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -17,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -277,145 +275,6 @@ TEST_F(SettingsFileTest, aLinkedFileStaysALink) {
     EXPECT_EQ(readFile(real), "[General]\nk=@ByteArray(v)\nother=1\n");
     EXPECT_EQ(namesIn(home.path() / "dotfiles"),
               (std::vector<std::string>{"brimwell.conf", "link.conf"}));
-}
-
-// Several processes storing at once: the file always ends as one of the complete records,
-// with the other keys, and no scratch file stays behind.
-TEST_F(SettingsFileTest, processesStoringAtOnceLeaveOneCompleteRecord) {
-    writeFile(file, "BrimwellTicker.UpdateInterval=30\n");
-    constexpr int writers = 4;
-    constexpr int stores = 25;
-    std::vector<pid_t> children;
-    for (int writer = 0; writer < writers; ++writer) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            LastPriceCache cache{SettingsFile(qPath(file))};
-            bool ok = true;
-            for (int i = 0; i < stores; ++i) {
-                const BitcoinPrice price{67000.0 + writer, newYear2025 + seconds(i), "writer"};
-                cache.store(price);
-                const auto restored = cache.restore();
-                ok = ok && restored && restored->source == "writer";
-            }
-            ::_exit(ok ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-    const auto last = LastPriceCache{SettingsFile(qPath(file))}.restore();
-    ASSERT_TRUE(last.has_value());
-    EXPECT_GE(last->usd, 67000.0);
-    EXPECT_LT(last->usd, 67000.0 + writers);
-    EXPECT_EQ(last->timestamp, newYear2025 + seconds(stores - 1));
-    EXPECT_EQ(settings.updateInterval(), 30);
-    EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
-}
-
-// The durability cases: a good file is in place, then a store meets a disk that refuses
-// it. The file must stay byte for byte what it was, still readable, with nothing left
-// beside it.
-class SettingsFileDurabilityTest : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(fs::create_directories(mountPoint));
-        file = mountPoint / "brimwell-ticker/brimwell-ticker.conf";
-    }
-
-    // The good file: a record and a key of someone else's.
-    void writeGoodFile() {
-        SettingsFile settings(qPath(file));
-        ASSERT_TRUE(settings.writeData("Someone.Else", "30"));
-        LastPriceCache(settings).store(good);
-        ASSERT_EQ(LastPriceCache(settings).restore(), good);
-        goodBytes = readFile(file);
-        ASSERT_FALSE(goodBytes.empty());
-    }
-
-    void expectGoodFileIntact() {
-        EXPECT_EQ(readFile(file), goodBytes);
-        EXPECT_EQ(LastPriceCache(SettingsFile(qPath(file))).restore(), good);
-        EXPECT_EQ(SettingsFile(qPath(file)).readData("Someone.Else"), QByteArray("30"));
-        EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
-    }
-
-    TempDir home;
-    fs::path mountPoint = home.path() / "disk";
-    fs::path file;
-    const BitcoinPrice good{67250.5, newYear2025, "coinbase"};
-    std::string goodBytes;
-};
-
-TEST_F(SettingsFileDurabilityTest, aReadOnlyDirectoryLeavesTheFileIntact) {
-    writeGoodFile();
-    fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access(file.parent_path().c_str(), W_OK) == 0) {
-        fs::permissions(file.parent_path(), fs::perms::owner_all);
-        GTEST_SKIP() << "this user (root) writes into a read-only directory; the read-only "
-                        "mount case covers it";
-    }
-    SettingsFile settings(qPath(file));
-    EXPECT_FALSE(settings.writeData("k", "v"));
-    LastPriceCache(settings).store({1, newYear2025, "kraken"});
-    fs::permissions(file.parent_path(), fs::perms::owner_all);
-    expectGoodFileIntact();
-}
-
-TEST_F(SettingsFileDurabilityTest, aReadOnlyMountLeavesTheFileIntact) {
-    TmpfsMount disk(mountPoint, 256 * 1024);
-    if (!disk.mounted()) {
-        GTEST_SKIP() << disk.why();
-    }
-    writeGoodFile();
-    ASSERT_TRUE(disk.remountReadOnly());
-    SettingsFile settings(qPath(file));
-    EXPECT_FALSE(settings.writeData("k", "v"));
-    LastPriceCache(settings).store({1, newYear2025, "kraken"});
-    expectGoodFileIntact();
-}
-
-TEST_F(SettingsFileDurabilityTest, aFullDiskLeavesTheFileIntact) {
-    TmpfsMount disk(mountPoint, 256 * 1024);
-    if (!disk.mounted()) {
-        GTEST_SKIP() << disk.why();
-    }
-    writeGoodFile();
-    const fs::path filler = mountPoint / "filler";
-    ASSERT_TRUE(disk.fill(filler));
-
-    SettingsFile settings(qPath(file));
-    EXPECT_FALSE(settings.writeData("k", "v"));
-    LastPriceCache(settings).store({1, newYear2025, "kraken"});
-    fs::remove(filler);
-    expectGoodFileIntact();
-}
-
-// Room for a page: the new content starts to be written and runs out part way, which is
-// where a careless writer would leave a truncated file.
-TEST_F(SettingsFileDurabilityTest, aDiskThatFillsUpPartWayLeavesTheFileIntact) {
-    TmpfsMount disk(mountPoint, 256 * 1024);
-    if (!disk.mounted()) {
-        GTEST_SKIP() << disk.why();
-    }
-    writeGoodFile();
-    const fs::path filler = mountPoint / "filler";
-    ASSERT_TRUE(disk.fill(filler, 4096));
-
-    SettingsFile settings(qPath(file));
-    const std::string longSource(64 * 1024, 's');
-    EXPECT_FALSE(settings.writeData("k", QByteArray(20 * 1024, 'v')));
-    LastPriceCache(settings).store({1, newYear2025, longSource});
-    fs::remove(filler);
-    expectGoodFileIntact();
-
-    // With room again the same store goes through.
-    LastPriceCache(settings).store({1, newYear2025, longSource});
-    EXPECT_EQ(LastPriceCache(settings).restore(), (BitcoinPrice{1, newYear2025, longSource}));
-    EXPECT_EQ(settings.readData("Someone.Else"), QByteArray("30"));
 }
 
 } // namespace

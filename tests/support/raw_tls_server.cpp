@@ -63,7 +63,7 @@ RawTlsServer::~RawTlsServer() {
     const char wake = 0;
     (void)!::write(wakeFds_[1], &wake, 1);
     acceptThread_.join();
-    for (auto& worker : workers_) {
+    for (auto& [id, worker] : workers_) {
         worker.join();
     }
     ::close(listenFd_);
@@ -89,6 +89,7 @@ void RawTlsServer::acceptLoop() {
         if (fd < 0) {
             continue;
         }
+        joinFinishedWorkers();
         std::lock_guard lock(mutex_);
         if (stopping_) {
             ::close(fd);
@@ -96,7 +97,24 @@ void RawTlsServer::acceptLoop() {
         }
         ++connections_;
         openFds_.insert(fd);
-        workers_.emplace_back([this, fd] { serve(fd); });
+        std::thread worker([this, fd] { serve(fd); });
+        const auto id = worker.get_id();
+        workers_.emplace(id, std::move(worker));
+    }
+}
+
+void RawTlsServer::joinFinishedWorkers() {
+    std::vector<std::thread> done;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto id : finished_) {
+            done.push_back(std::move(workers_.at(id)));
+            workers_.erase(id);
+        }
+        finished_.clear();
+    }
+    for (auto& worker : done) {
+        worker.join();
     }
 }
 
@@ -112,6 +130,7 @@ void RawTlsServer::forget(int fd) {
     std::lock_guard lock(mutex_);
     openFds_.erase(fd);
     ::close(fd);
+    finished_.push_back(std::this_thread::get_id());
 }
 
 RawTlsServer::Connection::Connection(RawTlsServer& server, int fd) : server_(server), fd_(fd) {}

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -62,6 +63,7 @@ private:
     void acceptLoop();
     void serve(int fd);
     void forget(int fd);
+    void joinFinishedWorkers();
 
     SSL_CTX* context_ = nullptr;
     Script script_;
@@ -75,7 +77,10 @@ private:
     std::condition_variable stopped_;
     bool stopping_ = false;
     std::set<int> openFds_;
-    std::vector<std::thread> workers_;
+    // Workers are joined as soon as their connection has ended, so that a server that
+    // takes connections for hours holds only the threads of the open ones.
+    std::map<std::thread::id, std::thread> workers_;
+    std::vector<std::thread::id> finished_;
 };
 
 // A port on 127.0.0.1 that nothing listens on, so a connection there is refused.

@@ -9,9 +9,12 @@ TlsTestServer::TlsTestServer(const TestCa::Certificate& certificate)
     }
     // One request per connection, so that stopping never waits for an idle keep-alive.
     server_.set_keep_alive_max_count(1);
-    server_.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+    // Recorded on arrival: a log entry would be written only after the answer has gone
+    // out, when the client may already have returned and the test looked.
+    server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
         std::lock_guard lock(mutex_);
         requests_.push_back({request.get_header_value("Host"), request.target, request.headers});
+        return httplib::Server::HandlerResponse::Unhandled;
     });
 }
 
