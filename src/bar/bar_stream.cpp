@@ -7,23 +7,13 @@ BarStream::BarStream(PriceFetcher& fetcher, BarFormat format, std::FILE* out, QL
     ageTimer_.setSingleShot(true);
     ageTimer_.setTimerType(Qt::PreciseTimer);
     connect(&ageTimer_, &QTimer::timeout, this, &BarStream::refresh);
-    // A pass publishes its price and clears the failure one after the other; one record
-    // on the next turn of the event loop shows both.
-    connect(&fetcher_, &PriceFetcher::objectWillChange, this, &BarStream::scheduleRefresh);
+    connect(&fetcher_, &PriceFetcher::changed, this, &BarStream::refresh);
     // The first record goes out as soon as the event loop runs, so that whoever listens to
     // outputClosed() has connected by then.
-    scheduleRefresh();
-}
-
-void BarStream::scheduleRefresh() {
-    if (!refreshPending_) {
-        refreshPending_ = true;
-        QMetaObject::invokeMethod(this, &BarStream::refresh, Qt::QueuedConnection);
-    }
+    QMetaObject::invokeMethod(this, &BarStream::refresh, Qt::QueuedConnection);
 }
 
 void BarStream::refresh() {
-    refreshPending_ = false;
     if (closed_) {
         return;
     }

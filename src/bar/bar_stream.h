@@ -29,7 +29,6 @@ signals:
     void outputClosed();
 
 private:
-    void scheduleRefresh();
     void refresh();
     void scheduleAgeUpdate(std::chrono::system_clock::time_point now);
 
@@ -41,5 +40,4 @@ private:
     std::optional<std::string> shown_; // the last record written
     QTimer ageTimer_;
     bool closed_ = false;
-    bool refreshPending_ = false;
 };

@@ -113,16 +113,33 @@ void PriceFetcher::setLatestPrice(std::optional<BitcoinPrice> price) {
     emit objectWillChange();
     latestPrice_ = std::move(price);
     emit latestPriceChanged(latestPrice_);
+    announceChange();
 }
 
 void PriceFetcher::setIsFetching(bool fetching) {
     emit objectWillChange();
     isFetching_ = fetching;
     emit isFetchingChanged(isFetching_);
+    announceChange();
 }
 
 void PriceFetcher::setLastError(std::optional<QString> error) {
     emit objectWillChange();
     lastError_ = std::move(error);
     emit lastErrorChanged(lastError_);
+    announceChange();
+}
+
+void PriceFetcher::announceChange() {
+    if (changePending_) {
+        return;
+    }
+    changePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            changePending_ = false;
+            emit changed();
+        },
+        Qt::QueuedConnection);
 }

@@ -71,6 +71,10 @@ public:
 
 signals:
     void objectWillChange();
+    // Once per turn of the event loop in which values were assigned, after all of them:
+    // for views that show several values together (a pass sets the price and clears the
+    // failure one after the other).
+    void changed();
     void latestPriceChanged(const std::optional<BitcoinPrice>& latestPrice);
     void isFetchingChanged(bool isFetching);
     void lastErrorChanged(const std::optional<QString>& lastError);
@@ -84,6 +88,7 @@ private:
     void setLatestPrice(std::optional<BitcoinPrice> price);
     void setIsFetching(bool fetching);
     void setLastError(std::optional<QString> error);
+    void announceChange();
 
     template <typename Signal, typename Value, typename Receiver>
     QMetaObject::Connection subscribe(Signal signal, const Value& current, QObject* context,
@@ -103,6 +108,7 @@ private:
     const Providers providers_;
     std::optional<LastPriceCache> cache_;
     QPointer<PollingTask> pollTask_;
+    bool changePending_ = false;
     // The provider calls block for up to their time limits, so they get their own threads
     // rather than the shared pool.
     QThreadPool workers_;

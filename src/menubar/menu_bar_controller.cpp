@@ -41,8 +41,7 @@ void MenuBarController::subscribeToFetcher() {
     subscription_ = fetcher_->subscribeLatestPrice(
         this, [this](const std::optional<BitcoinPrice>& price) { updateStatusItemTitle(price); },
         Qt::QueuedConnection);
-    connect(fetcher_.get(), &PriceFetcher::objectWillChange, this,
-            &MenuBarController::scheduleDetails);
+    connect(fetcher_.get(), &PriceFetcher::changed, this, &MenuBarController::updateDetails);
 }
 
 void MenuBarController::updateStatusItemTitle(const std::optional<BitcoinPrice>& price) {
@@ -50,15 +49,7 @@ void MenuBarController::updateStatusItemTitle(const std::optional<BitcoinPrice>&
     statusItem_->setTitle(title_);
 }
 
-void MenuBarController::scheduleDetails() {
-    if (!detailsPending_) {
-        detailsPending_ = true;
-        QMetaObject::invokeMethod(this, &MenuBarController::updateDetails, Qt::QueuedConnection);
-    }
-}
-
 void MenuBarController::updateDetails() {
-    detailsPending_ = false;
     const auto rows =
         popoverRows(fetcher_->latestPrice(), fetcher_->lastError(), clock_(), locale_);
     statusItem_->setDetails(statusItemTitle(fetcher_->latestPrice(), locale_),

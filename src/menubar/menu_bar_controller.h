@@ -46,7 +46,6 @@ private:
     void setupStatusItem();
     void subscribeToFetcher();
     void updateStatusItemTitle(const std::optional<BitcoinPrice>& price);
-    void scheduleDetails();
     void updateDetails();
 
     double updateInterval_;
@@ -57,7 +56,6 @@ private:
     std::unique_ptr<PricePopoverView> popover_;
     QMetaObject::Connection subscription_;
     QString title_;
-    bool detailsPending_ = false;
     // When the popover last closed: a click on the item closes a popup (as a click
     // outside it) just before the item reports the same click.
     QElapsedTimer popoverClosed_;

@@ -56,22 +56,13 @@ PricePopoverView::PricePopoverView(PriceFetcher& fetcher, QLocale locale, Clock 
     // Each press starts its own pass; the outcome arrives through the fetcher.
     connect(refresh_, &QPushButton::clicked, this, [this] { fetcher_.fetchOnce(); });
     connect(quit_, &QPushButton::clicked, this, &PricePopoverView::quitRequested);
-    connect(&fetcher_, &PriceFetcher::objectWillChange, this, &PricePopoverView::scheduleUpdate);
+    connect(&fetcher_, &PriceFetcher::changed, this, &PricePopoverView::update);
     ageTimer_.setInterval(std::chrono::seconds(1));
     connect(&ageTimer_, &QTimer::timeout, this, &PricePopoverView::update);
     update();
 }
 
-void PricePopoverView::scheduleUpdate() {
-    // The notification comes before the value is stored; the view reads it afterwards.
-    if (!updatePending_) {
-        updatePending_ = true;
-        QMetaObject::invokeMethod(this, &PricePopoverView::update, Qt::QueuedConnection);
-    }
-}
-
 void PricePopoverView::update() {
-    updatePending_ = false;
     auto rows = popoverRows(fetcher_.latestPrice(), fetcher_.lastError(), clock_(), locale_);
     const bool rebuildNeeded = !sameKinds(rows, rows_);
     rows_ = std::move(rows);

@@ -44,7 +44,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void scheduleUpdate();
     void update();
     void rebuild();
     QWidget* makeRowWidget(const PopoverRow& row);
@@ -59,5 +58,4 @@ private:
     QPushButton* refresh_;
     QPushButton* quit_;
     QTimer ageTimer_;
-    bool updatePending_ = false;
 };

@@ -11,6 +11,7 @@
 #include "fetch/settings_file.h"
 #include "scoped_umask.h"
 #include "temp_dir.h"
+#include "test_files.h"
 #include "tmpfs_mount.h"
 
 #include <gtest/gtest.h>
@@ -42,36 +43,15 @@ namespace {
 
 using namespace std::chrono;
 namespace fs = std::filesystem;
+using test_files::modeOf;
+using test_files::namesIn;
+using test_files::qPath;
 
 const BitcoinPrice::Clock::time_point newYear2025{sys_days{2025y / 1 / 1}.time_since_epoch()};
 
 // The record that the store loop writes as its number `n`.
 BitcoinPrice loopRecord(long long n, const std::string& source) {
     return {static_cast<double>(n), newYear2025 + seconds(n), source};
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-QString qPath(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
-std::vector<std::string> namesIn(const fs::path& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 int fromEnvironment(const char* name, int fallback) {
@@ -232,7 +212,7 @@ TEST_F(StoreLoopTest, aKillAtAnyMomentLeavesTheOldOrTheNewRecord) {
 
         const auto record = restore();
         ASSERT_TRUE(record) << "after kill " << kill << " the file holds no record:\n"
-                            << readFile(file);
+                            << test_files::read(file);
         const auto n = static_cast<long long>(record->usd);
         ASSERT_TRUE(n == reported || n == reported + 1)
             << "kill " << kill << ": the file holds record " << n << ", the last reported was "
@@ -278,7 +258,7 @@ TEST_F(StoreLoopTest, twoProcessesStoringAtOnceLeaveOneCompleteRecord) {
     int reads = 0;
     while (first.process().running() || second.process().running()) {
         const auto record = restore();
-        ASSERT_TRUE(record) << "read " << reads << " found no record:\n" << readFile(file);
+        ASSERT_TRUE(record) << "read " << reads << " found no record:\n" << test_files::read(file);
         const auto n = static_cast<long long>(record->usd);
         ASSERT_TRUE(*record == loopRecord(n, "first") || *record == loopRecord(n, "second"))
             << testing::PrintToString(*record);
@@ -317,7 +297,7 @@ protected:
         ASSERT_TRUE(settings.writeData("Someone.Else", "30"));
         LastPriceCache(settings).store(good);
         ASSERT_EQ(LastPriceCache(settings).restore(), good);
-        goodBytes = readFile(file);
+        goodBytes = test_files::read(file);
         ASSERT_FALSE(goodBytes.empty());
     }
 
@@ -331,7 +311,7 @@ protected:
     }
 
     void expectGoodFileIntact() {
-        EXPECT_EQ(readFile(file), goodBytes);
+        EXPECT_EQ(test_files::read(file), goodBytes);
         EXPECT_EQ(LastPriceCache(SettingsFile(qPath(file))).restore(), good);
         EXPECT_EQ(SettingsFile(qPath(file)).readData("Someone.Else"), QByteArray("30"));
         EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});

@@ -134,6 +134,27 @@ TEST(PriceFetcherTest, everyAssignmentNotifiesEvenWithAnEqualValue) {
     EXPECT_EQ(willChange.count(), 8);
 }
 
+TEST(PriceFetcherTest, changedComesOncePerTurnWithEveryValueInPlace) {
+    Lineup lineup{"a"};
+    lineup[0].thenFail(PriceError::timeout()).thenAnswer(5);
+    PriceFetcher fetcher(lineup.providers, std::nullopt);
+    ASSERT_TRUE(waitFor(fetcher.fetchOnce()));
+    QCoreApplication::processEvents();
+
+    // What a view sees each time it is told to look again.
+    std::vector<std::pair<std::optional<double>, bool>> seen;
+    QObject::connect(&fetcher, &PriceFetcher::changed, [&] {
+        const auto& price = fetcher.latestPrice();
+        seen.emplace_back(price ? std::optional(price->usd) : std::nullopt,
+                          fetcher.lastError().has_value());
+    });
+    ASSERT_TRUE(waitFor(fetcher.fetchOnce()));
+    QCoreApplication::processEvents();
+    // The turn that started the pass, then the one that published price, error and flag.
+    using Seen = std::pair<std::optional<double>, bool>;
+    EXPECT_EQ(seen, (std::vector<Seen>{{std::nullopt, true}, {5.0, false}}));
+}
+
 TEST(PriceFetcherTest, subscriberGetsTheCurrentValueFirst) {
     Lineup lineup{"a"};
     lineup[0].thenAnswer(5);

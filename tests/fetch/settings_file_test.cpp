@@ -4,6 +4,7 @@
 #include "scoped_environment.h"
 #include "scoped_umask.h"
 #include "temp_dir.h"
+#include "test_files.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>
@@ -23,37 +24,11 @@ namespace {
 
 using namespace std::chrono;
 namespace fs = std::filesystem;
+using test_files::modeOf;
+using test_files::namesIn;
+using test_files::qPath;
 
 const BitcoinPrice::Clock::time_point newYear2025{sys_days{2025y / 1 / 1}.time_since_epoch()};
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-QString qPath(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
-std::vector<std::string> namesIn(const fs::path& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST(SettingsFilePathTest, followsXdgConfigHome) {
     const struct {
@@ -109,10 +84,10 @@ TEST_F(SettingsFileTest, updateIntervalIsTheStoredNumberOrSixty) {
         {"[Other]\nBrimwellTicker.UpdateInterval=30\n", 60},
     };
     for (const auto& row : cases) {
-        writeFile(file, row.text);
+        test_files::write(file, row.text);
         EXPECT_EQ(settings.updateInterval(), row.expected) << row.text;
     }
-    writeFile(file, "BrimwellTicker.UpdateInterval=nan\n");
+    test_files::write(file, "BrimwellTicker.UpdateInterval=nan\n");
     EXPECT_TRUE(std::isnan(settings.updateInterval()));
 }
 
@@ -122,9 +97,9 @@ TEST_F(SettingsFileTest, updateIntervalIgnoresTheLocale) {
     std::setlocale(LC_ALL, "de_DE.UTF-8");
     const QLocale previousDefault;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    writeFile(file, "BrimwellTicker.UpdateInterval=2.5\n");
+    test_files::write(file, "BrimwellTicker.UpdateInterval=2.5\n");
     const double period = settings.updateInterval();
-    writeFile(file, "BrimwellTicker.UpdateInterval=\"2,5\"\n");
+    test_files::write(file, "BrimwellTicker.UpdateInterval=\"2,5\"\n");
     const double comma = settings.updateInterval();
     QLocale::setDefault(previousDefault);
     std::setlocale(LC_ALL, previous.c_str());
@@ -138,10 +113,10 @@ TEST_F(SettingsFileTest, readingNeverWrites) {
     EXPECT_FALSE(fs::exists(file.parent_path())) << "no directory is made by reading";
 
     const std::string text = "; comment\nBrimwellTicker.UpdateInterval = 30\n";
-    writeFile(file, text);
+    test_files::write(file, text);
     const auto modified = fs::last_write_time(file);
     EXPECT_EQ(settings.updateInterval(), 30);
-    EXPECT_EQ(readFile(file), text);
+    EXPECT_EQ(test_files::read(file), text);
     EXPECT_EQ(fs::last_write_time(file), modified);
     EXPECT_EQ(namesIn(file.parent_path()), std::vector<std::string>{"brimwell-ticker.conf"});
 }
@@ -157,7 +132,7 @@ TEST_F(SettingsFileTest, aFileThatCannotBeReadGivesDefaultsAndIsNotReplaced) {
 
 TEST_F(SettingsFileTest, aFileWithoutReadPermissionGivesDefaultsAndIsNotReplaced) {
     const std::string text = "BrimwellTicker.UpdateInterval=30\nother=kept\n";
-    writeFile(file, text);
+    test_files::write(file, text);
     fs::permissions(file, fs::perms::none);
     if (::access(file.c_str(), R_OK) == 0) {
         GTEST_SKIP() << "this user (root) reads a file whatever its permissions";
@@ -165,7 +140,7 @@ TEST_F(SettingsFileTest, aFileWithoutReadPermissionGivesDefaultsAndIsNotReplaced
     EXPECT_EQ(settings.updateInterval(), 60);
     EXPECT_FALSE(settings.writeData("key", "value"));
     fs::permissions(file, fs::perms::owner_read);
-    EXPECT_EQ(readFile(file), text);
+    EXPECT_EQ(test_files::read(file), text);
 }
 
 TEST_F(SettingsFileTest, readDataTakesOnlyByteStrings) {
@@ -186,7 +161,7 @@ TEST_F(SettingsFileTest, readDataTakesOnlyByteStrings) {
         {"[g]\nk=@ByteArray(abc)\n", std::nullopt},
     };
     for (const auto& row : cases) {
-        writeFile(file, row.text);
+        test_files::write(file, row.text);
         EXPECT_EQ(settings.readData("k"), row.expected) << row.text;
     }
 }
@@ -195,25 +170,26 @@ TEST_F(SettingsFileTest, writeDataMakesTheFileAndKeepsTheOtherKeys) {
     ASSERT_TRUE(settings.writeData("k", QByteArray("\0\n\xff\" ,;=[]", 11)));
     EXPECT_EQ(settings.readData("k"), QByteArray("\0\n\xff\" ,;=[]", 11));
 
-    writeFile(file, readFile(file) + "BrimwellTicker.UpdateInterval=30\n[g]\nk=list, of, words\n");
+    test_files::write(file, test_files::read(file) +
+                                "BrimwellTicker.UpdateInterval=30\n[g]\nk=list, of, words\n");
     ASSERT_TRUE(settings.writeData("k", "second"));
     ASSERT_TRUE(settings.writeData("BrimwellTicker.LastPrice", "third"));
     EXPECT_EQ(settings.readData("k"), QByteArray("second"));
     EXPECT_EQ(settings.readData("BrimwellTicker.LastPrice"), QByteArray("third"));
     EXPECT_EQ(settings.updateInterval(), 30);
-    EXPECT_EQ(readFile(file), "[General]\nBrimwellTicker.LastPrice=@ByteArray(third)\n"
-                              "BrimwellTicker.UpdateInterval=30\nk=@ByteArray(second)\n\n"
-                              "[g]\nk=list, of, words\n");
+    EXPECT_EQ(test_files::read(file), "[General]\nBrimwellTicker.LastPrice=@ByteArray(third)\n"
+                                      "BrimwellTicker.UpdateInterval=30\nk=@ByteArray(second)\n\n"
+                                      "[g]\nk=list, of, words\n");
 }
 
 // QSettings would file these under another name (or none), so the value could not be
 // read back under the key it was given.
 TEST_F(SettingsFileTest, refusesKeysThatDoNotReadBack) {
-    writeFile(file, "other=1\n");
+    test_files::write(file, "other=1\n");
     for (const char* key : {"", "a//b", "/leading", "trailing/", "/"}) {
         EXPECT_FALSE(settings.writeData(key, "v")) << key;
     }
-    EXPECT_EQ(readFile(file), "other=1\n");
+    EXPECT_EQ(test_files::read(file), "other=1\n");
     EXPECT_TRUE(settings.writeData("group/key", "v"));
     EXPECT_EQ(settings.readData("group/key"), QByteArray("v"));
 }
@@ -250,7 +226,7 @@ TEST_F(SettingsFileTest, newFilesAndDirectoriesFollowTheUmask) {
 TEST_F(SettingsFileTest, aReplacedFileKeepsItsMode) {
     const ScopedUmask umask(077);
     for (const mode_t mode : {0600, 0640, 0604, 0664, 0400}) {
-        writeFile(file, "other=1\n");
+        test_files::write(file, "other=1\n");
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         ASSERT_EQ(::chmod(file.parent_path().c_str(), 0751), 0);
         ASSERT_TRUE(settings.writeData("k", "v"));
@@ -264,7 +240,7 @@ TEST_F(SettingsFileTest, aReplacedFileKeepsItsMode) {
 // content goes to the file it points to.
 TEST_F(SettingsFileTest, aLinkedFileStaysALink) {
     const fs::path real = home.path() / "dotfiles/brimwell.conf";
-    writeFile(real, "other=1\n");
+    test_files::write(real, "other=1\n");
     fs::create_directories(file.parent_path());
     fs::create_symlink("../../dotfiles/link.conf", file);
     fs::create_symlink("brimwell.conf", home.path() / "dotfiles/link.conf");
@@ -272,7 +248,7 @@ TEST_F(SettingsFileTest, aLinkedFileStaysALink) {
     ASSERT_TRUE(settings.writeData("k", "v"));
     EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_TRUE(fs::is_symlink(home.path() / "dotfiles/link.conf"));
-    EXPECT_EQ(readFile(real), "[General]\nk=@ByteArray(v)\nother=1\n");
+    EXPECT_EQ(test_files::read(real), "[General]\nk=@ByteArray(v)\nother=1\n");
     EXPECT_EQ(namesIn(home.path() / "dotfiles"),
               (std::vector<std::string>{"brimwell.conf", "link.conf"}));
 }
