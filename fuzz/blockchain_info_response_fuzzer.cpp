@@ -3,7 +3,6 @@
 #include "price/providers/blockchain_info_provider.h"
 #include "provider_body_check.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,21 +14,15 @@ ReferenceAnswer referenceAnswer(const nlohmann::json& root) {
     if (!root.is_object()) {
         return {};
     }
-    ReferenceAnswer answer{.decodes = true, .price = {}};
-    if (const auto* quote = PlainJson::member(root, "USD")) {
-        if (!quote->is_object()) {
-            return {};
-        }
-        const auto* last = PlainJson::member(*quote, "last");
-        if (!last || !last->is_number()) {
-            return {};
-        }
-        const double value = last->get<double>();
-        if (std::isfinite(value) && value > 0) {
-            answer.price = value;
-        }
+    const auto* quote = PlainJson::member(root, "USD");
+    if (!quote) {
+        return ReferenceAnswer::withPriceNumber(nullptr);
     }
-    return answer;
+    const auto* last = quote->is_object() ? PlainJson::member(*quote, "last") : nullptr;
+    if (!last) {
+        return {};
+    }
+    return ReferenceAnswer::withPriceNumber(last);
 }
 
 } // namespace

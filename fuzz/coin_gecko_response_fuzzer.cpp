@@ -3,7 +3,6 @@
 #include "price/providers/coin_gecko_provider.h"
 #include "provider_body_check.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,21 +14,15 @@ ReferenceAnswer referenceAnswer(const nlohmann::json& root) {
     if (!root.is_object()) {
         return {};
     }
-    ReferenceAnswer answer{.decodes = true, .price = {}};
-    if (const auto* quote = PlainJson::member(root, "bitcoin")) {
-        if (!quote->is_object()) {
-            return {};
-        }
-        const auto* usd = PlainJson::member(*quote, "usd");
-        if (!usd || !usd->is_number()) {
-            return {};
-        }
-        const double value = usd->get<double>();
-        if (std::isfinite(value) && value > 0) {
-            answer.price = value;
-        }
+    const auto* quote = PlainJson::member(root, "bitcoin");
+    if (!quote) {
+        return ReferenceAnswer::withPriceNumber(nullptr);
     }
-    return answer;
+    const auto* usd = quote->is_object() ? PlainJson::member(*quote, "usd") : nullptr;
+    if (!usd) {
+        return {};
+    }
+    return ReferenceAnswer::withPriceNumber(usd);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "price/providers/mempool_space_provider.h"
 #include "provider_body_check.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,17 +18,7 @@ ReferenceAnswer referenceAnswer(const nlohmann::json& root) {
     if (time && !PlainJson::isInteger64(*time)) {
         return {};
     }
-    ReferenceAnswer answer{.decodes = true, .price = {}};
-    if (const auto* usd = PlainJson::member(root, "USD")) {
-        if (!usd->is_number()) {
-            return {};
-        }
-        const double value = usd->get<double>();
-        if (std::isfinite(value) && value > 0) {
-            answer.price = value;
-        }
-    }
-    return answer;
+    return ReferenceAnswer::withPriceNumber(PlainJson::member(root, "USD"));
 }
 
 } // namespace

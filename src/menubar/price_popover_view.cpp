@@ -23,6 +23,14 @@ void setSecondary(QWidget* widget) {
     widget->setPalette(palette);
 }
 
+QLabel* secondaryLabel(QWidget* parent, const char* name, const QFont& font) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    setSecondary(label);
+    return label;
+}
+
 bool sameKinds(const std::vector<PopoverRow>& a, const std::vector<PopoverRow>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [](const auto& x, const auto& y) { return x.kind == y.kind; });
@@ -124,20 +132,10 @@ QWidget* PricePopoverView::makeRowWidget(const PopoverRow& row) {
         label->setFont(large);
         return label;
     }
-    case PopoverRow::Kind::caption: {
-        auto* label = new QLabel(this);
-        label->setObjectName("caption");
-        label->setFont(scaled(base, 0.85));
-        setSecondary(label);
-        return label;
-    }
-    case PopoverRow::Kind::fetching: {
-        auto* label = new QLabel(this);
-        label->setObjectName("fetching");
-        label->setFont(scaled(base, 1.25));
-        setSecondary(label);
-        return label;
-    }
+    case PopoverRow::Kind::caption:
+        return secondaryLabel(this, "caption", scaled(base, 0.85));
+    case PopoverRow::Kind::fetching:
+        return secondaryLabel(this, "fetching", scaled(base, 1.25));
     case PopoverRow::Kind::error: {
         auto* label = new QLabel(this);
         label->setObjectName("error");
@@ -172,8 +170,6 @@ void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
         return;
     }
     case PopoverRow::Kind::price:
-        static_cast<QLabel*>(widget)->setText(row.text);
-        return;
     case PopoverRow::Kind::caption:
     case PopoverRow::Kind::fetching:
         static_cast<QLabel*>(widget)->setText(row.text);
