@@ -1,12 +1,17 @@
 #include "command_line.h"
 
-#include "price/decimal_price_text.h"
+#include "price/log_sink.h"
+#include "price/strict_json.h"
 
 #include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char* const CommandLine::usage =
     "usage: brimwell-ticker [--bar[=FORMAT] | --once] [--interval SECONDS]\n"
+    "                       [--alert-above USD] [--alert-below USD]\n"
     "                       [--connect-to HOST:PORT:HOST2:PORT2]... [--cacert FILE]\n"
     "\n"
     "  (no option)              the panel agent; without a desktop session the title\n"
@@ -15,6 +20,9 @@ const char* const CommandLine::usage =
     "  --once                   one pass, then exit: the title on stdout; exit 0 with a\n"
     "                           price, 1 when every provider failed\n"
     "  --interval SECONDS       this run's update interval instead of the stored one\n"
+    "  --alert-above USD, --alert-below USD\n"
+    "                           this run's alert levels instead of the stored ones: a\n"
+    "                           desktop notification when the price crosses one\n"
     "  --connect-to HOST:PORT:HOST2:PORT2\n"
     "                           requests for HOST:PORT connect to HOST2:PORT2; TLS still\n"
     "                           checks HOST (repeatable)\n"
@@ -28,7 +36,66 @@ namespace {
 using Parsed = std::expected<CommandLine, std::string>;
 
 std::unexpected<std::string> fail(std::string reason) {
-    return std::unexpected(std::move(reason));
+    return std::unexpected(LogSink::oneLine(reason));
+}
+
+bool isPort(std::string_view text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    const int port = std::stoi(std::string(text));
+    return port >= 1 && port <= 65535;
+}
+
+// A host name, an IPv4 address or an IPv6 address in brackets, then ":" and a port; the
+// rest of `text` after it, or nullopt.
+std::optional<std::string_view> hostAndPort(std::string_view text) {
+    std::size_t hostEnd = 0;
+    if (text.starts_with('[')) {
+        hostEnd = text.find(']');
+        if (hostEnd == std::string_view::npos || hostEnd < 2) {
+            return std::nullopt;
+        }
+        ++hostEnd;
+    } else {
+        hostEnd = text.find(':');
+        if (hostEnd == 0 || hostEnd == std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
+    if (hostEnd >= text.size() || text[hostEnd] != ':') {
+        return std::nullopt;
+    }
+    const std::string_view rest = text.substr(hostEnd + 1);
+    const std::size_t portEnd = std::min(rest.find(':'), rest.size());
+    if (!isPort(rest.substr(0, portEnd))) {
+        return std::nullopt;
+    }
+    return rest.substr(portEnd);
+}
+
+// "HOST:PORT:HOST2:PORT2", each port a number from 1 to 65535.
+bool isConnectTo(std::string_view text) {
+    const auto rest = hostAndPort(text);
+    if (!rest || !rest->starts_with(':')) {
+        return false;
+    }
+    const auto end = hostAndPort(rest->substr(1));
+    return end && end->empty();
+}
+
+// Whether `path` names a regular file this process can read; opened without waiting, as
+// it may be a FIFO.
+bool isReadableFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    return regular;
 }
 
 } // namespace
@@ -82,14 +149,24 @@ Parsed CommandLine::parse(const std::vector<std::string>& arguments) {
                 return fail("--interval needs a number of seconds");
             }
             const auto seconds = parseDecimalPrice(*text);
-            if (!seconds) {
-                return fail("--interval: '" + *text + "' is not a number of seconds");
+            if (!seconds || !std::isfinite(*seconds) || *seconds < 0) {
+                return fail("--interval: '" + *text + "' is not a number of seconds (0 or more)");
             }
             line.interval = *seconds;
+        } else if (name == "--alert-above" || name == "--alert-below") {
+            const auto text = value();
+            if (!text) {
+                return fail(name + " needs a price in US dollars");
+            }
+            const auto usd = parseDecimalPrice(*text);
+            if (!usd || !isUsablePrice(*usd)) {
+                return fail(name + ": '" + *text + "' is not a price in US dollars");
+            }
+            (name == "--alert-above" ? line.alertAbove : line.alertBelow) = *usd;
         } else if (name == "--connect-to") {
             const auto text = value();
-            if (!text || std::count(text->begin(), text->end(), ':') < 3) {
-                return fail("--connect-to needs HOST:PORT:HOST2:PORT2" +
+            if (!text || !isConnectTo(*text)) {
+                return fail("--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports" +
                             (text ? ", got '" + *text + "'" : std::string()));
             }
             line.request.connectTo.push_back(*text);
@@ -98,8 +175,8 @@ Parsed CommandLine::parse(const std::vector<std::string>& arguments) {
             if (!text || text->empty()) {
                 return fail("--cacert needs a file");
             }
-            if (::access(text->c_str(), R_OK) != 0) {
-                return fail("--cacert: cannot read '" + *text + "'");
+            if (!isReadableFile(*text)) {
+                return fail("--cacert: '" + *text + "' is not a readable file");
             }
             line.request.caFile = *text;
         } else if (argument.starts_with("-")) {

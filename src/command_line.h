@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bar/bar_format.h"
-#include "price/request_options.h"
+#include "bar/bar_stream.h"
+#include "price/https_transfer.h"
 
 #include <expected>
 #include <optional>
@@ -15,10 +15,14 @@ struct CommandLine {
     Mode mode = Mode::panel;
     BarFormat barFormat = BarFormat::plain;
     std::optional<double> interval; // this run's, instead of the stored one
+    // This run's alert levels, instead of the stored ones.
+    std::optional<double> alertAbove;
+    std::optional<double> alertBelow;
     RequestOptions request;
 
     static const char* const usage;
 
-    // A one-line reason naming the argument when the arguments make no sense.
+    // A one-line reason naming the argument when the arguments make no sense; control
+    // characters in it are escaped.
     static std::expected<CommandLine, std::string> parse(const std::vector<std::string>& arguments);
 };

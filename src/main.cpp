@@ -1,22 +1,23 @@
+#include "agent/brimwell_ticker_app.h"
 #include "bar/bar_stream.h"
+#include "bar/shared_feed.h"
 #include "command_line.h"
-#include "fetch/price_fetcher.h"
 #include "fetch/settings_file.h"
-#include "menubar/brimwell_ticker_app.h"
-#include "menubar/single_instance.h"
-#include "menubar/status_item_title.h"
 #include "price/https_transfer.h"
-#include "price/providers/default_providers.h"
 #include "unix_signals.h"
+#include "view/price_text.h"
 
-#include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QFutureWatcher>
 #include <QLocale>
+#include <QTimer>
 #include <curl/curl.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -26,107 +27,110 @@ auto systemClock() {
     };
 }
 
-// One pass, then the title on stdout; the failure text on stderr when every provider
-// failed.
-int runOnce(QCoreApplication& app, PriceFetcher& fetcher) {
-    QFutureWatcher<void> pass;
-    QObject::connect(&pass, &QFutureWatcherBase::finished, &app, [&] {
-        std::printf("%s\n", qPrintable(statusItemTitle(fetcher.latestPrice(), QLocale::system())));
-        std::fflush(stdout);
-        if (fetcher.lastError()) {
-            std::fprintf(stderr, "%s\n", qPrintable(*fetcher.lastError()));
-            app.exit(1);
-        } else {
-            app.exit(0);
-        }
-    });
-    pass.setFuture(fetcher.fetchOnce());
-    return app.exec();
-}
-
-int runBar(QCoreApplication& app, PriceFetcher& fetcher, BarFormat format, double interval) {
-    BarStream stream(fetcher, format, stdout, QLocale::system(), systemClock());
-    QObject::connect(&stream, &BarStream::outputClosed, &app, [&] { app.exit(0); });
-    fetcher.startPolling(interval);
-    return app.exec();
-}
-
 // Everything a front-end needs from the command line and the settings file.
 struct Run {
     const CommandLine& commandLine;
     SettingsFile settings;
 
     double interval() const { return commandLine.interval.value_or(settings.updateInterval()); }
-    PriceFetcher::Providers providers() const { return makeDefaultProviders(commandLine.request); }
+    Providers providers() const { return makeDefaultProviders(commandLine.request); }
 };
 
 // Ends the event loop without waiting for a request in flight to reach its time limit.
-void quit(QCoreApplication& app) {
+void quit(QCoreApplication& app, int status = 0) {
     HttpsTransfer::abortAll();
-    app.exit(0);
+    app.exit(status);
 }
 
-// Fetches and quits as the signals ask, whatever the front-end.
-int exec(QCoreApplication& app, PriceFetcher& fetcher, const std::function<int()>& frontEnd) {
-    UnixSignals unixSignals;
+// One pass, then the title on stdout; the failure text on stderr when every provider
+// failed. Ended by a signal before that, it says so and exits with 128 + the signal.
+int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
+    PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
+    BarOutput output(BarFormat::plain, STDOUT_FILENO);
+    int status = 0;
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
                      [&] { fetcher.fetchOnce(); });
-    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
-    const int status = frontEnd();
-    HttpsTransfer::abortAll();
-    return status;
+    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] {
+        const int number = UnixSignals::quitSignal();
+        std::fprintf(stderr, "brimwell-ticker: ended by SIG%s before the pass was over\n",
+                     sigabbrev_np(number));
+        quit(app, 128 + number);
+    });
+    const auto done = [&] {
+        if (output.flushed()) {
+            quit(app, status);
+        }
+    };
+    QObject::connect(&output, &BarOutput::drained, &app, done);
+    QObject::connect(&output, &BarOutput::closed, &app, [&] { quit(app, 1); });
+    QFutureWatcher<void> pass;
+    QObject::connect(&pass, &QFutureWatcherBase::finished, &app, [&] {
+        if (fetcher.lastError()) {
+            std::fprintf(stderr, "%s\n", qPrintable(*fetcher.lastError()));
+            status = 1;
+        }
+        output.write(statusItemTitle(fetcher.latestPrice(), QLocale::system()).toStdString());
+        done();
+    });
+    pass.setFuture(fetcher.fetchOnce());
+    return app.exec();
 }
 
-// --once, or a bar stream, on an application the caller made.
-int runHeadless(QCoreApplication& app, const Run& run, CommandLine::Mode mode, BarFormat format) {
+// A status bar's stream: the agent's state while one runs, else this process's own.
+int runBar(QCoreApplication& app, const Run& run, BarFormat format, UnixSignals& unixSignals) {
     PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
-    return exec(app, fetcher, [&] {
-        return mode == CommandLine::Mode::once ? runOnce(app, fetcher)
-                                               : runBar(app, fetcher, format, run.interval());
-    });
+    SharedFeed feed(QDBusConnection::sessionBus(), fetcher, run.interval(), systemClock());
+    BarStream stream(feed, format, STDOUT_FILENO, QLocale::system(), systemClock());
+    QObject::connect(&stream, &BarStream::outputClosed, &app, [&] { quit(app); });
+    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &feed, &SharedFeed::refresh);
+    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
+    return app.exec();
 }
 
 const char* const streamNotice = "streaming the title to stdout as with --bar=plain\n";
 
-int runPanel(int argc, char** argv, const Run& run) {
+int runPanel(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
     if (!BrimwellTickerApp::desktopSession()) {
         std::fprintf(stderr, "brimwell-ticker: no desktop session; %s", streamNotice);
-        QCoreApplication app(argc, argv);
-        return runHeadless(app, run, CommandLine::Mode::bar, BarFormat::plain);
+        return runBar(app, run, BarFormat::plain, unixSignals);
     }
-    QApplication app(argc, argv);
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    const auto host = BrimwellTickerApp::availableHost(bus);
-    if (!host) {
-        std::fprintf(stderr, "brimwell-ticker: no panel item host or system tray; %s",
-                     streamNotice);
-        return runHeadless(app, run, CommandLine::Mode::bar, BarFormat::plain);
+    if (!bus.isConnected()) {
+        std::fprintf(stderr, "brimwell-ticker: no session bus; %s", streamNotice);
+        return runBar(app, run, BarFormat::plain, unixSignals);
     }
-    SingleInstance instance;
-    if (!instance.acquire()) {
+    qint64 owner = 0;
+    switch (TickerService::claim(bus, &owner)) {
+    case TickerService::Claim::owned:
+        break;
+    case TickerService::Claim::taken:
         std::fprintf(stderr, "brimwell-ticker is already running (pid %lld)\n",
-                     static_cast<long long>(instance.holder()));
+                     static_cast<long long>(owner));
         return 0;
+    case TickerService::Claim::failed:
+        std::fprintf(stderr,
+                     "brimwell-ticker: cannot claim %s on the session bus; running "
+                     "without it\n",
+                     qPrintable(TickerBus::serviceName));
+        break;
     }
-    std::fprintf(stderr, "%s\n", qPrintable(BrimwellTickerApp::announcement(*host)));
-    BrimwellTickerApp agent(*host, bus,
-                            {run.providers(),
-                             LastPriceCache(run.settings),
-                             run.interval(),
-                             {},
-                             QLocale::system(),
-                             systemClock()});
-    if (!agent.itemShown()) {
-        std::fprintf(stderr, "brimwell-ticker: the session bus refused the panel item\n");
+    BrimwellTickerApp agent(bus, {run.providers(), LastPriceCache(run.settings), run.interval(),
+                                  QLocale::system(), systemClock()});
+    if (!agent.start()) {
         return 1;
     }
     QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] { quit(app); });
-    return exec(app, agent.controller().fetcher(), [&] { return app.exec(); });
+    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &agent.controller().feed(),
+                     &LocalFeed::refresh);
+    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
+    return app.exec();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // First of all, so that no signal that comes during the start is lost or fatal.
+    UnixSignals::install();
     const auto commandLine = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!commandLine) {
         std::fprintf(stderr, "brimwell-ticker: %s\n%s", commandLine.error().c_str(),
@@ -147,13 +151,22 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
-    const Run run{*commandLine, SettingsFile()};
     int status = 0;
-    if (commandLine->mode == CommandLine::Mode::panel) {
-        status = runPanel(argc, argv, run);
-    } else {
+    {
         QCoreApplication app(argc, argv);
-        status = runHeadless(app, run, commandLine->mode, commandLine->barFormat);
+        UnixSignals unixSignals;
+        const Run run{*commandLine, SettingsFile()};
+        switch (commandLine->mode) {
+        case CommandLine::Mode::once:
+            status = runOnce(app, run, unixSignals);
+            break;
+        case CommandLine::Mode::bar:
+            status = runBar(app, run, commandLine->barFormat, unixSignals);
+            break;
+        default:
+            status = runPanel(app, run, unixSignals);
+            break;
+        }
     }
     // Every worker has ended with its fetcher; libcurl's TLS state goes last.
     curl_global_cleanup();

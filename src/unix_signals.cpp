@@ -1,49 +1,52 @@
 #include "unix_signals.h"
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
 
 int pipeFds[2] = {-1, -1};
+volatile std::sig_atomic_t firstQuitSignal = 0;
 
 void onSignal(int number) {
     const int saved = errno;
+    if (number != SIGUSR1 && firstQuitSignal == 0) {
+        firstQuitSignal = number;
+    }
     const auto byte = static_cast<unsigned char>(number);
     (void)!::write(pipeFds[1], &byte, 1);
     errno = saved;
 }
 
-void install(int number, void (*handler)(int)) {
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(number, &action, nullptr);
-}
-
 } // namespace
 
-UnixSignals::UnixSignals(QObject* parent) : QObject(parent) {
+void UnixSignals::install() {
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    for (const int number : {SIGUSR1, SIGINT, SIGTERM}) {
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(number, &action, nullptr);
+    }
+}
+
+int UnixSignals::quitSignal() {
+    return firstQuitSignal;
+}
+
+UnixSignals::UnixSignals(QObject* parent) : QObject(parent) {
+    if (pipeFds[0] < 0) {
         return;
     }
     notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &UnixSignals::drain);
-    for (const int number : {SIGUSR1, SIGINT, SIGTERM}) {
-        install(number, onSignal);
-    }
-}
-
-UnixSignals::~UnixSignals() {
-    for (const int number : {SIGUSR1, SIGINT, SIGTERM}) {
-        install(number, SIG_DFL);
-    }
-    notifier_.reset();
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    pipeFds[0] = pipeFds[1] = -1;
+    // What came before the event loop ran, once it runs.
+    QMetaObject::invokeMethod(this, &UnixSignals::drain, Qt::QueuedConnection);
 }
 
 void UnixSignals::drain() {

@@ -28,13 +28,16 @@ public:
     ScratchFile() = default;
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
+    // Keeps errno as the failed step left it, for the caller's message.
     ~ScratchFile() {
+        const int saved = errno;
         if (fd_ >= 0) {
             ::close(fd_);
         }
         if (!path_.empty() && !kept_) {
             ::unlink(path_.c_str());
         }
+        errno = saved;
     }
 
     // A new file beside `target`, created with mode 0666 so that the umask (and a default

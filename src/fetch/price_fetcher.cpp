@@ -1,14 +1,24 @@
 #include "price_fetcher.h"
 
-#include "polling_task.h"
+#include "price/log_sink.h"
 
 #include <QFutureWatcher>
 #include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+
 namespace {
 
 using Answer = std::expected<BitcoinPrice, PriceError>;
+
+// QTimer counts in int milliseconds; a longer sleep is taken in slices of a day.
+constexpr std::chrono::milliseconds longestSlice = std::chrono::hours(24);
+// A sleep this long outlasts any process; capping it keeps the clock arithmetic in range.
+constexpr std::chrono::nanoseconds longestSleep = std::chrono::hours(24 * 365 * 100);
 
 // Runs on a worker. Nothing may escape it as an exception: a provider that throws (out
 // of memory, say) counts as a failed transfer.
@@ -22,6 +32,12 @@ Answer callProvider(const PriceProvider& provider) {
     }
 }
 
+std::string shortestText(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
 } // namespace
 
 struct PriceFetcher::Pass {
@@ -29,6 +45,8 @@ struct PriceFetcher::Pass {
     Providers providers;
     std::size_t next = 0;
     QStringList failures;
+    // The polling loop that started the pass; 0 for a pass asked for otherwise.
+    std::uint64_t pollGeneration = 0;
 };
 
 PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> cache,
@@ -39,6 +57,15 @@ PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> ca
     // thread each time and wake the process half a minute later to end it; a parked
     // worker costs nothing while it waits (its stack would stay cached anyway).
     workers_.setExpiryTimeout(-1);
+    pollTimer_.setSingleShot(true);
+    pollTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&pollTimer_, &QTimer::timeout, this, [this] {
+        if (std::chrono::steady_clock::now() < wakeAt_) {
+            armPollTimer(); // the next slice of a long sleep
+        } else {
+            poll(pollGeneration_);
+        }
+    });
     if (cache_) {
         if (auto restored = cache_->restore()) {
             setLatestPrice(std::move(restored));
@@ -47,8 +74,13 @@ PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> ca
 }
 
 QFuture<void> PriceFetcher::fetchOnce() {
+    return startPass(0);
+}
+
+QFuture<void> PriceFetcher::startPass(std::uint64_t pollGeneration) {
     auto pass = std::make_shared<Pass>();
     pass->providers = providers_;
+    pass->pollGeneration = pollGeneration;
     pass->promise.start();
     QFuture<void> finished = pass->promise.future();
     setIsFetching(true);
@@ -56,11 +88,18 @@ QFuture<void> PriceFetcher::fetchOnce() {
     return finished;
 }
 
+void PriceFetcher::finish(Pass& pass) {
+    setIsFetching(false);
+    pass.promise.finish();
+    if (polling_ && pass.pollGeneration == pollGeneration_) {
+        sleepUntilNextPass();
+    }
+}
+
 void PriceFetcher::ask(std::shared_ptr<Pass> pass) {
     if (pass->next == pass->providers.size()) {
         setLastError("All providers failed. " + pass->failures.join(" | "));
-        setIsFetching(false);
-        pass->promise.finish();
+        finish(*pass);
         return;
     }
     std::shared_ptr<const PriceProvider> provider = pass->providers[pass->next];
@@ -77,36 +116,77 @@ void PriceFetcher::ask(std::shared_ptr<Pass> pass) {
 }
 
 void PriceFetcher::answered(std::shared_ptr<Pass> pass, Answer answer) {
-    if (answer) {
-        const BitcoinPrice price = *answer;
-        setLatestPrice(std::move(*answer));
-        setLastError(std::nullopt);
-        if (cache_) {
-            cache_->store(price);
-        }
-        setIsFetching(false);
-        pass->promise.finish();
+    if (!answer) {
+        const auto& provider = *pass->providers[pass->next];
+        pass->failures.append(QString::fromStdString(provider.name()) + ": " +
+                              QString::fromStdString(answer.error().localizedDescription()));
+        ++pass->next;
+        ask(std::move(pass));
         return;
     }
-    const auto& provider = *pass->providers[pass->next];
-    pass->failures.append(QString::fromStdString(provider.name()) + ": " +
-                          QString::fromStdString(answer.error().localizedDescription()));
-    ++pass->next;
-    ask(std::move(pass));
+    const BitcoinPrice price = *answer;
+    const std::optional<BitcoinPrice> previous = latestPrice_;
+    setLatestPrice(std::move(*answer));
+    setLastError(std::nullopt);
+    if (cache_) {
+        cache_->store(price);
+    }
+    emit priceFetched(price, previous);
+    finish(*pass);
+}
+
+std::optional<std::uint64_t> PriceFetcher::sleepNanoseconds(double interval) {
+    const double nanoseconds = interval * 1e9;
+    if (!std::isfinite(nanoseconds) || nanoseconds <= -1 || nanoseconds >= 0x1p64) {
+        return std::nullopt;
+    }
+    // Between -1 and 0 the count truncates to zero; a negative double must never reach
+    // the unsigned conversion.
+    return nanoseconds <= 0 ? 0 : static_cast<std::uint64_t>(nanoseconds);
 }
 
 void PriceFetcher::startPolling(double interval) {
-    if (pollTask_) {
-        pollTask_->cancel();
+    if (const auto nanoseconds = sleepNanoseconds(interval)) {
+        sleepNs_ = *nanoseconds;
+    } else {
+        LogSink::write("[ticker] invalid update interval " + shortestText(interval) + ", using " +
+                       shortestText(defaultInterval));
+        sleepNs_ = *sleepNanoseconds(defaultInterval);
     }
-    pollTask_ = new PollingTask(this, interval);
+    stopPolling();
+    polling_ = true;
+    // The first pass begins when the main thread next runs the loop.
+    const std::uint64_t generation = pollGeneration_;
+    QMetaObject::invokeMethod(
+        this, [this, generation] { poll(generation); }, Qt::QueuedConnection);
 }
 
 void PriceFetcher::stopPolling() {
-    if (pollTask_) {
-        pollTask_->cancel();
+    ++pollGeneration_;
+    polling_ = false;
+    pollTimer_.stop();
+}
+
+void PriceFetcher::poll(std::uint64_t generation) {
+    if (!polling_ || generation != pollGeneration_) {
+        return;
     }
-    pollTask_ = nullptr;
+    startPass(generation);
+}
+
+void PriceFetcher::sleepUntilNextPass() {
+    const auto length = std::chrono::nanoseconds(
+        static_cast<std::int64_t>(std::min<std::uint64_t>(sleepNs_, longestSleep.count())));
+    wakeAt_ = std::chrono::steady_clock::now() + length;
+    armPollTimer();
+}
+
+void PriceFetcher::armPollTimer() {
+    // Rounded up, so the loop never wakes before its time; a zero sleep still yields to
+    // the event loop.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(wakeAt_ - std::chrono::steady_clock::now());
+    pollTimer_.start(std::clamp(left, std::chrono::milliseconds(0), longestSlice));
 }
 
 void PriceFetcher::setLatestPrice(std::optional<BitcoinPrice> price) {

@@ -1,47 +1,278 @@
 #include "settings_file.h"
 
-#include "atomic_file_writer.h"
-#include "ini_codec.h"
+#include "fetch/atomic_file_writer.h"
+#include "price/log_sink.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMetaType>
-#include <QVariant>
+#include <QStringConverter>
+#include <QStringList>
 
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 
-// INI text reads as a string whatever it holds; QSettings writes numbers that way too.
-// Byte strings, lists and other "@" forms are not numbers here.
-std::optional<double> numberIn(const QVariant& value) {
-    if (value.typeId() != QMetaType::QString) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    const double number = value.toString().toDouble(&ok); // the C locale's form, always
-    return ok ? std::optional(number) : std::nullopt;
+// One line of the file and what it holds.
+struct IniLine {
+    QByteArray text; // as in the file, without its line end
+    bool inGeneral = true;
+    QString key;         // for a key line, unescaped; empty otherwise
+    QByteArray rawValue; // for a key line: the text after "=", trimmed
+};
+
+struct IniDocument {
+    QList<IniLine> lines;
+    // Every line is blank, a comment, a section header or key=value, in UTF-8: a file
+    // that a store may change without losing anything it did not understand.
+    bool understood = true;
+};
+
+bool isKeyCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.' || c == '%' || c == '\\';
 }
 
-// Everything left to read from `fd`, which it closes; nullopt on a read error.
-std::optional<QByteArray> readToEnd(int fd) {
-    QByteArray text;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
+// A key as QSettings escapes it: "\" for "/", "%XX" or "%UXXXX" for other characters.
+std::optional<QString> unescapedKey(QByteArrayView raw) {
+    QString key;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (!isKeyCharacter(c)) {
+            return std::nullopt;
+        }
+        if (c == '\\') {
+            key += QLatin1Char('/');
             continue;
         }
-        if (got <= 0) {
-            ::close(fd);
-            return got == 0 ? std::optional(text) : std::nullopt;
+        const qsizetype digits = c == '%' && i + 1 < raw.size() && raw[i + 1] == 'U' ? 4 : 2;
+        const qsizetype first = digits == 4 ? i + 2 : i + 1;
+        bool ok = false;
+        const uint code = c == '%' && first + digits <= raw.size()
+                              ? raw.sliced(first, digits).toByteArray().toUInt(&ok, 16)
+                              : 0;
+        if (ok) {
+            key += QChar(char16_t(code));
+            i = first + digits - 1;
+        } else {
+            key += QLatin1Char(c);
         }
-        text.append(buffer, got);
     }
+    return key;
+}
+
+IniDocument parse(const QByteArray& text) {
+    IniDocument document;
+    auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)decoder.decode(text);
+    document.understood = !decoder.hasError();
+    QList<QByteArray> pieces = text.split('\n');
+    if (!pieces.isEmpty() && pieces.last().isEmpty()) {
+        pieces.removeLast(); // the end of the last line
+    }
+    bool inGeneral = true;
+    for (QByteArray& piece : pieces) {
+        IniLine line;
+        if (piece.endsWith('\r')) {
+            piece.chop(1);
+        }
+        line.text = piece;
+        const QByteArray trimmed = piece.trimmed();
+        const qsizetype equals = trimmed.indexOf('=');
+        if (trimmed.startsWith('[') && trimmed.endsWith(']')) {
+            inGeneral =
+                trimmed.sliced(1, trimmed.size() - 2).compare("general", Qt::CaseInsensitive) == 0;
+        } else if (equals > 0) {
+            const auto key = unescapedKey(QByteArrayView(trimmed).first(equals).trimmed());
+            if (key) {
+                line.key = *key;
+                line.rawValue = trimmed.sliced(equals + 1).trimmed();
+            } else {
+                document.understood = false;
+            }
+        } else if (!trimmed.isEmpty() && !trimmed.startsWith(';') && !trimmed.startsWith('#')) {
+            document.understood = false;
+        }
+        line.inGeneral = inGeneral;
+        document.lines.append(std::move(line));
+    }
+    return document;
+}
+
+// A value's text with QSettings' quoting and escapes undone; a list where commas stand
+// outside quotes. Runs of plain bytes are UTF-8, an escape gives the character it codes.
+QVariant unescapedValue(QByteArrayView raw) {
+    QString current;
+    QStringList list;
+    bool isList = false;
+    bool quoted = false;
+    qsizetype i = 0;
+    const auto hexValue = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    while (i < raw.size()) {
+        const char c = raw[i];
+        if (c == '\\' && i + 1 < raw.size()) {
+            const char code = raw[i + 1];
+            i += 2;
+            static const char plain[] = "abfnrtv\"?'\\";
+            static const char meant[] = "\a\b\f\n\r\t\v\"?'\\";
+            if (const char* found = std::strchr(plain, code); found != nullptr && code != '\0') {
+                current += QLatin1Char(meant[found - plain]);
+            } else if (code == 'x' || (code >= '0' && code <= '7')) {
+                const int base = code == 'x' ? 16 : 8;
+                uint value = code == 'x' ? 0 : uint(code - '0');
+                while (i < raw.size() && hexValue(raw[i]) >= 0 && hexValue(raw[i]) < base) {
+                    value = value * base + uint(hexValue(raw[i++]));
+                }
+                current += QChar(char16_t(value));
+            }
+        } else if (c == '\\') {
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+            ++i;
+        } else if (c == ',' && !quoted) {
+            isList = true;
+            list.append(current.trimmed());
+            current.clear();
+            ++i;
+        } else {
+            qsizetype end = i + 1;
+            while (end < raw.size() && raw[end] != '\\' && raw[end] != '"' && raw[end] != ',') {
+                ++end;
+            }
+            current += QString::fromUtf8(raw.sliced(i, end - i));
+            i = end;
+        }
+    }
+    if (isList) {
+        list.append(current.trimmed());
+        return list;
+    }
+    if (current.startsWith(QLatin1String("@ByteArray(")) && current.endsWith(QLatin1Char(')'))) {
+        return current.sliced(11, current.size() - 12).toLatin1();
+    }
+    if (current.startsWith(QLatin1String("@@"))) {
+        return current.sliced(1);
+    }
+    if (current.startsWith(QLatin1Char('@'))) {
+        return QVariant(); // @Variant(...), @Invalid() and the like: kept, never read
+    }
+    return current;
+}
+
+// A byte string as QSettings writes it: "@ByteArray(...)", with quotes, backslashes,
+// control characters and bytes above 0x7e escaped, and quoted when it holds ';', ',' or
+// '='.
+QByteArray escapedByteArray(const QByteArray& bytes) {
+    QByteArray out = "@ByteArray(";
+    bool hexBefore = false; // a hex escape must not be followed by a bare hex digit
+    bool needsQuotes = false;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        needsQuotes = needsQuotes || c == ';' || c == ',' || c == '=';
+        const bool hexDigit = std::isxdigit(byte) != 0;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+            hexBefore = false;
+        } else if (byte < 0x20 || byte >= 0x7f || (hexBefore && hexDigit)) {
+            out += "\\x" + QByteArray::number(byte, 16);
+            hexBefore = true;
+        } else {
+            out += c;
+            hexBefore = false;
+        }
+    }
+    out += ')';
+    return needsQuotes ? '"' + out + '"' : out;
+}
+
+// Says a problem with the file once, until it changes or goes away: the file is read at
+// every start and written after every pass.
+void complain(QString& said, const QString& problem) {
+    if (problem != said) {
+        said = problem;
+        if (!problem.isEmpty()) {
+            LogSink::write(problem.toStdString());
+        }
+    }
+}
+QString saidOnRead;
+QString saidOnWrite;
+
+struct FileRead {
+    std::optional<IniDocument> document; // nullopt: unusable, `problem` says why
+    QString problem;
+    bool exists = false;
+    mode_t mode = 0;
+};
+
+FileRead readFile(const QString& path) {
+    const QString where = QStringLiteral("[ticker] settings file ") + path;
+    // Without waiting: a FIFO in the file's place must not hold up the start.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return {IniDocument{}, {}, false, 0};
+        }
+        return {std::nullopt,
+                where + " cannot be read: " + QString::fromLocal8Bit(std::strerror(errno))};
+    }
+    struct stat status {};
+    QByteArray text;
+    QString problem;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = where + " is not a regular file; using the defaults";
+    } else if (status.st_size > SettingsFile::maxFileBytes) {
+        problem = where + " is larger than 1 MiB; using the defaults";
+    } else {
+        text.resize(SettingsFile::maxFileBytes + 1);
+        qsizetype got = 0;
+        while (got < text.size()) {
+            const ssize_t n = ::read(fd, text.data() + got, std::size_t(text.size() - got));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                if (n < 0) {
+                    problem =
+                        where + " cannot be read: " + QString::fromLocal8Bit(std::strerror(errno));
+                }
+                break;
+            }
+            got += n;
+        }
+        text.truncate(got);
+        if (problem.isEmpty() && got > SettingsFile::maxFileBytes) {
+            problem = where + " is larger than 1 MiB; using the defaults";
+        }
+    }
+    ::close(fd);
+    if (!problem.isEmpty()) {
+        return {std::nullopt, problem};
+    }
+    return {parse(text), {}, true, status.st_mode};
+}
+
+std::optional<QVariant> valueIn(const IniDocument& document, const QString& key) {
+    // QSettings keeps the last of repeated keys.
+    for (auto line = document.lines.crbegin(); line != document.lines.crend(); ++line) {
+        if (line->inGeneral && line->key == key) {
+            return unescapedValue(line->rawValue);
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -56,68 +287,89 @@ QString SettingsFile::defaultPath() {
 
 SettingsFile::SettingsFile(QString path) : path_(std::move(path)) {}
 
-const QString& SettingsFile::path() const {
-    return path_;
+std::optional<QVariant> SettingsFile::value(const QString& key) const {
+    const FileRead read = readFile(path_);
+    complain(saidOnRead, read.problem);
+    return read.document ? valueIn(*read.document, key) : std::nullopt;
 }
 
-std::optional<QVariantMap> SettingsFile::readAll() const {
-    // Opened at once rather than checked for first: a store of another process may rename
-    // a new file over it at any moment, and Qt's existence check has been seen to miss a
-    // file in that moment.
-    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? std::optional(QVariantMap()) : std::nullopt;
+std::optional<double> SettingsFile::number(const QString& key) const {
+    const auto found = value(key);
+    if (!found || found->typeId() != QMetaType::QString) {
+        return std::nullopt;
     }
-    const auto text = readToEnd(fd);
-    if (!text) {
-        return std::nullopt; // a directory, say
-    }
-    return IniCodec::parse(*text);
+    bool ok = false;
+    const double number = found->toString().toDouble(&ok); // the C locale's form, always
+    return ok ? std::optional(number) : std::nullopt;
 }
 
 double SettingsFile::updateInterval() const {
-    const auto values = readAll();
-    if (!values) {
-        return defaultUpdateInterval;
-    }
-    return numberIn(values->value(QString::fromLatin1(updateIntervalKey)))
-        .value_or(defaultUpdateInterval);
+    return number(QString::fromLatin1(updateIntervalKey)).value_or(defaultUpdateInterval);
 }
 
 std::optional<QByteArray> SettingsFile::readData(const QString& key) const {
-    const auto values = readAll();
-    if (!values) {
+    const auto found = value(key);
+    if (!found || found->typeId() != QMetaType::QByteArray) {
         return std::nullopt;
     }
-    const QVariant value = values->value(key);
-    if (value.typeId() != QMetaType::QByteArray) {
-        return std::nullopt;
-    }
-    return value.toByteArray();
+    return found->toByteArray();
 }
 
 bool SettingsFile::writeData(const QString& key, const QByteArray& value) {
-    // A file that exists but cannot be read is left alone: writing would drop the keys
-    // that could not be seen.
-    auto values = readAll();
-    if (!values || key.isEmpty()) {
+    const QString where = QStringLiteral("[ticker] settings file ") + path_;
+    const FileRead read = readFile(path_);
+    if (!read.document) {
+        complain(saidOnWrite, read.problem);
         return false;
     }
-    values->insert(key, value);
-
-    const auto text = IniCodec::serialize(*values);
-    if (!text) {
+    if (!read.document->understood) {
+        complain(saidOnWrite, where + " holds lines that are not settings; not writing to it");
         return false;
     }
-    // The text must give back every key with its value before it may replace the file.
-    const auto check = IniCodec::parse(*text);
-    if (!check || *check != *values) {
+    if (read.exists && (read.mode & S_IWUSR) == 0) {
+        complain(saidOnWrite, where + " is read-only; not writing to it");
         return false;
     }
 
-    const QString directory = QFileInfo(path_).absolutePath();
-    if (!QDir().mkpath(directory)) { // mode 0777 less the umask
+    QList<QByteArray> lines;
+    const QByteArray line = key.toLatin1() + '=' + escapedByteArray(value);
+    qsizetype lastInGeneral = -1;
+    qsizetype generalHeader = -1;
+    bool replaced = false;
+    for (const IniLine& old : read.document->lines) {
+        if (old.inGeneral && old.key == key) {
+            lines.append(line);
+            replaced = true;
+        } else {
+            lines.append(old.text);
+        }
+        if (old.inGeneral && !old.key.isEmpty()) {
+            lastInGeneral = lines.size() - 1;
+        } else if (old.inGeneral && old.text.trimmed().startsWith('[')) {
+            generalHeader = lines.size() - 1;
+        }
+    }
+    if (!replaced) {
+        if (lastInGeneral >= 0 || generalHeader >= 0) {
+            lines.insert(std::max(lastInGeneral, generalHeader) + 1, line);
+        } else {
+            if (!lines.isEmpty()) {
+                lines.append(QByteArray());
+            }
+            lines.append("[General]");
+            lines.append(line);
+        }
+    }
+    const QByteArray text = lines.join('\n') + '\n';
+    // The new text must give the value back before it may replace the file.
+    if (valueIn(parse(text), key) != QVariant(value)) {
         return false;
     }
-    return AtomicFileWriter::write(path_, *text);
+    if (!QDir().mkpath(QFileInfo(path_).absolutePath()) || !AtomicFileWriter::write(path_, text)) {
+        complain(saidOnWrite,
+                 where + " could not be written: " + QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    complain(saidOnWrite, {});
+    return true;
 }

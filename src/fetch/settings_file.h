@@ -2,17 +2,25 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QVariantMap>
+#include <QVariant>
 
 #include <optional>
 
-// The user's settings: one INI file as QSettings writes it, with values under keys such as
-// "BrimwellTicker.UpdateInterval" in its [General] group. Every call reads or writes the
-// file afresh, so edits from outside and stores of other processes are seen.
+// The user's settings: one INI file in the form QSettings writes, with values under keys
+// such as "BrimwellTicker.UpdateInterval" in its [General] group. Every call reads or
+// writes the file afresh, so edits from outside and stores of other processes are seen.
+//
+// Only a regular file of at most `maxFileBytes` is read, opened without waiting (a FIFO or
+// a device in its place gives the defaults and one log line). A store changes the one line
+// it writes and keeps every other line, comments included, byte for byte; it writes only
+// into a file whose every line it understands (else one log line and no write), never
+// into a file without the owner's write permission, and needs no directory but the file's
+// own.
 class SettingsFile {
 public:
     static constexpr const char* updateIntervalKey = "BrimwellTicker.UpdateInterval";
     static constexpr double defaultUpdateInterval = 60;
+    static constexpr qint64 maxFileBytes = 1 << 20;
 
     // $XDG_CONFIG_HOME/brimwell-ticker/brimwell-ticker.conf, ~/.config/... when unset,
     // empty or relative (a relative one would depend on the working directory).
@@ -20,26 +28,27 @@ public:
 
     explicit SettingsFile(QString path = defaultPath());
 
-    const QString& path() const;
+    const QString& path() const { return path_; }
 
-    // The number under "BrimwellTicker.UpdateInterval": any double its text reads as
-    // (negative, infinite and NaN included; bounds are the caller's business), or 60 when
-    // the key is absent, holds no number or the file cannot be read. Never writes.
+    // The value under `key` in [General], as QSettings reads it: a QString for text
+    // (numbers included), a QByteArray for a byte string, a QStringList for a list, an
+    // invalid QVariant for any other form. nullopt when absent or the file cannot be read.
+    std::optional<QVariant> value(const QString& key) const;
+
+    // The number that the text under `key` reads as (C locale; negative, infinite and NaN
+    // included: bounds are the caller's business); nullopt when absent or not a number.
+    std::optional<double> number(const QString& key) const;
+
+    // The number under "BrimwellTicker.UpdateInterval", or 60. Never writes.
     double updateInterval() const;
 
-    // The byte-string value under `key`; nullopt when absent, of another kind (a plain
-    // string, a list, a number ...) or when the file cannot be read.
+    // The byte string under `key`; nullopt when absent, of another kind or unreadable.
     std::optional<QByteArray> readData(const QString& key) const;
 
-    // Replaces the value under `key` with a byte string, keeping every other key. Returns
-    // false when it could not; the file on disk is then exactly what it was before. A
-    // missing directory is made with the umask's permissions.
+    // Sets `key` in [General] to a byte string. Returns false when it did not; the file is
+    // then exactly what it was before.
     [[nodiscard]] bool writeData(const QString& key, const QByteArray& value);
 
 private:
-    // Every key of the file; an empty map when there is no file, nullopt when it exists
-    // but cannot be read.
-    std::optional<QVariantMap> readAll() const;
-
     QString path_;
 };

@@ -101,8 +101,8 @@ Ending performWithIdleLimit(CURLM* multi, const Progress& progress,
 }
 
 // Frees what TLS keeps per thread (its random generators, its error queue) when a call
-// ends. The worker threads are detached, so the process may end before their own exit
-// would free it; and a call should leave nothing behind anyway.
+// ends: a pool worker lives on, parked, between passes, and a call should leave nothing
+// behind.
 struct ThreadStateRelease {
     ~ThreadStateRelease() { OPENSSL_thread_stop(); }
 };
@@ -186,7 +186,8 @@ HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
     curl_multi_remove_handle(multi.get(), handle);
 
     if (ending == Ending::aborted) {
-        return std::unexpected(failed(CURLE_ABORTED_BY_CALLBACK, "aborted: the program is ending"));
+        return std::unexpected(Error{
+            Error::Kind::aborted, {CURLE_ABORTED_BY_CALLBACK, "aborted: the program is ending"}});
     }
     if (ending == Ending::idle || code == CURLE_OPERATION_TIMEDOUT) {
         return std::unexpected(Error{Error::Kind::timedOut, {}});

@@ -11,6 +11,9 @@ PriceError transferError(const std::string& name, HttpsTransfer::Error error) {
     case HttpsTransfer::Error::Kind::timedOut:
         LogSink::write("[ticker] " + name + " timeout");
         return PriceError::timeout();
+    case HttpsTransfer::Error::Kind::aborted:
+        // The program is ending: not a failure of the service, so nothing is logged.
+        return PriceError::network(std::move(error.failure));
     case HttpsTransfer::Error::Kind::failed:
         break;
     }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "bitcoin_price.h"
+#include "https_transfer.h"
 #include "log_sink.h"
-#include "price_error.h"
-#include "request_options.h"
+#include "price_provider.h"
 #include "strict_json.h"
 
 #include <expected>

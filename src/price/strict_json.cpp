@@ -1,5 +1,5 @@
-// GCC 12 reports a false -Warray-bounds inside the standard library's map when it
-// inlines nlohmann's callback parser with diagnostics on.
+// GCC 12 reports a false -Warray-bounds inside the standard library's map when it inlines
+// nlohmann's parser with diagnostics on.
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
 #pragma GCC diagnostic ignored "-Warray-bounds"
 #endif
@@ -7,7 +7,9 @@
 #include "strict_json.h"
 
 #include <cmath>
+#include <locale.h>
 #include <stdexcept>
+#include <stdlib.h>
 
 using nlohmann::json;
 
@@ -18,21 +20,65 @@ namespace {
         302, std::string("type must be ") + expected + ", but is " + value.type_name(), &value);
 }
 
+// Whether the containers of `text` nest deeper than `limit`, counting brackets outside
+// strings only. A parse callback could say the same, but nlohmann's callback parser takes
+// time quadratic in the number of containers; this is one pass over the text.
+bool nestedDeeperThan(std::string_view text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i; // the escaped character cannot end the string
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+locale_t posixLocale() {
+    // Built once and never freed: it lives as long as the process.
+    static const locale_t locale = newlocale(LC_ALL_MASK, "POSIX", locale_t{});
+    return locale;
+}
+
+bool isLeadingSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 } // namespace
 
+std::optional<double> parseDecimalPrice(std::string_view text) {
+    if (text.empty() || isLeadingSpace(text.front())) {
+        return std::nullopt;
+    }
+    // strtod needs a terminated string; an embedded NUL then stops the reading early and
+    // the whole-text check refuses it.
+    const std::string terminated(text);
+    char* end = nullptr;
+    const double value = strtod_l(terminated.c_str(), &end, posixLocale());
+    if (end != terminated.c_str() + terminated.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 json StrictJson::parse(std::string_view text) {
-    const json::parser_callback_t limitDepth = [](int depth, json::parse_event_t event, json&) {
-        // `depth` counts the containers around the one that starts, so the outermost
-        // container starts at depth 0.
-        const bool opens =
-            event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
-        if (opens && depth >= maxDepth) {
-            throw std::runtime_error("JSON nested deeper than " + std::to_string(maxDepth) +
-                                     " levels");
-        }
-        return true;
-    };
-    return json::parse(text.begin(), text.end(), limitDepth);
+    if (nestedDeeperThan(text, maxDepth)) {
+        throw std::runtime_error("JSON nested deeper than " + std::to_string(maxDepth) + " levels");
+    }
+    return json::parse(text.begin(), text.end());
 }
 
 void StrictJson::requireObject(const json& value) {

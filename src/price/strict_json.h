@@ -3,8 +3,16 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+// Reads a price that a service sent as text ("65000.12", "6.5e4") by the rules of strtod
+// in the POSIX locale, whatever the process locale: an optional sign, digits with an
+// optional fraction after a period and an optional exponent, or a hexadecimal constant,
+// or an infinity or NaN word. Leading white space is refused rather than skipped, and the
+// whole text must be taken up. No number for anything else.
+std::optional<double> parseDecimalPrice(std::string_view text);
 
 // Reading a service's JSON answer strictly. Every function throws a std::exception whose
 // text is a readable one-line description (nlohmann's, with the member path) when the
@@ -13,8 +21,9 @@ class StrictJson {
 public:
     static constexpr int maxDepth = 64;
 
-    // One JSON value taking up the whole text, nested at most `maxDepth` levels. The
-    // parser keeps its own stack, so deep input costs no recursion.
+    // One JSON value taking up the whole text, nested at most `maxDepth` levels. Linear in
+    // the text whatever its shape; the parser keeps its own stack, so deep input costs no
+    // recursion.
     static nlohmann::json parse(std::string_view text);
 
     // The member `key` of `object`, which must be an object and hold a non-null `key`.

@@ -3,7 +3,7 @@
 
 #include "fetch/last_price_cache.h"
 #include "local_price_services.h"
-#include "menubar/dbus_menu_layout_item.h"
+#include "bus/dbus_types.h"
 #include "private_bus.h"
 #include "program_run.h"
 #include "temp_dir.h"

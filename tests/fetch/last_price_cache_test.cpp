@@ -1,6 +1,6 @@
 #include "bitcoin_price_printer.h"
 #include "fetch/last_price_cache.h"
-#include "fetch/reference_date.h"
+#include "fetch/last_price_cache.h"
 #include "fetch/settings_file.h"
 #include "scoped_environment.h"
 #include "temp_dir.h"

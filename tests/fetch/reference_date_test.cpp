@@ -1,4 +1,4 @@
-#include "fetch/reference_date.h"
+#include "fetch/last_price_cache.h"
 
 #include <gtest/gtest.h>
 

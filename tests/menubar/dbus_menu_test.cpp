@@ -1,5 +1,5 @@
 #include "bus_signal_recorder.h"
-#include "menubar/dbus_menu_event.h"
+#include "bus/dbus_types.h"
 #include "status_item_bus_test.h"
 #include "wait_until.h"
 

@@ -1,4 +1,4 @@
-#include "menubar/popover_rows.h"
+#include "view/popover_rows.h"
 #include "qt_printers.h"
 
 #include <QLocale>

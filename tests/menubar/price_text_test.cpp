@@ -1,5 +1,5 @@
-#include "menubar/formatted_price.h"
-#include "menubar/status_item_title.h"
+#include "view/price_text.h"
+#include "view/price_text.h"
 #include "qt_printers.h"
 
 #include <QLocale>

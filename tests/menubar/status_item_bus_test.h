@@ -1,6 +1,6 @@
 #pragma once
 
-#include "menubar/status_notifier_item.h"
+#include "bus/status_notifier_item.h"
 #include "private_bus.h"
 #include "test_status_notifier_watcher.h"
 

@@ -1,4 +1,4 @@
-#include "menubar/truncated_dollar_digits.h"
+#include "view/price_text.h"
 #include "qt_printers.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "price/decimal_price_text.h"
+#include "price/strict_json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "price/bitcoin_price.h"
-#include "price/price_error.h"
+#include "price/price_provider.h"
+#include "price/price_provider.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "price/bitcoin_price.h"
+#include "price/price_provider.h"
 
 #include <iomanip>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "price/request_options.h"
+#include "price/https_transfer.h"
 #include "test_ca.h"
 #include "tls_test_server.h"
 

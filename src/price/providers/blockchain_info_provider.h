@@ -1,7 +1,7 @@
 #pragma once
 
+#include "price/https_transfer.h"
 #include "price/price_provider.h"
-#include "price/request_options.h"
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -1,7 +1,7 @@
 #include "coinbase_provider.h"
 
-#include "price/decimal_price_text.h"
 #include "price/provider_pipeline.h"
+#include "price/strict_json.h"
 
 namespace {
 const std::string providerName = "coinbase";

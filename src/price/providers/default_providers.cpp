@@ -1,13 +1,10 @@
-#include "default_providers.h"
-
 #include "blockchain_info_provider.h"
 #include "coin_gecko_provider.h"
 #include "coinbase_provider.h"
 #include "kraken_provider.h"
 #include "mempool_space_provider.h"
 
-std::vector<std::shared_ptr<const PriceProvider>>
-makeDefaultProviders(const RequestOptions& options) {
+Providers makeDefaultProviders(const RequestOptions& options) {
     return {
         std::make_shared<MempoolSpaceProvider>(options),
         std::make_shared<CoinbaseProvider>(options),

@@ -1,7 +1,7 @@
 #include "kraken_provider.h"
 
-#include "price/decimal_price_text.h"
 #include "price/provider_pipeline.h"
+#include "price/strict_json.h"
 
 namespace {
 

@@ -1,0 +1,102 @@
+#include "brimwell_ticker_app.h"
+
+#include "bus/status_notifier_item.h"
+
+#include <QDBusServiceWatcher>
+
+#include <cstdio>
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+// While waiting for a panel, how often a classic tray is looked for (a bus name says when a
+// StatusNotifierItem host comes; a tray has no such sign that a process without a
+// display connection could watch).
+constexpr int trayRetryMs = 5000;
+
+void say(const char* line) {
+    std::fprintf(stderr, "brimwell-ticker: %s\n", line);
+}
+
+} // namespace
+
+bool BrimwellTickerApp::desktopSession() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+BrimwellTickerApp::BrimwellTickerApp(QDBusConnection bus, MenuBarController::Parts parts)
+    : bus_(std::move(bus)) {
+    const QLocale locale = parts.locale;
+    controller_ = std::make_unique<MenuBarController>(std::move(parts));
+    service_ = std::make_unique<TickerService>(bus_, controller_->feed(), locale);
+    connect(controller_.get(), &MenuBarController::quitRequested, this,
+            &BrimwellTickerApp::quitRequested);
+    connect(service_.get(), &TickerService::quitRequested, this, &BrimwellTickerApp::quitRequested);
+    trayRetry_.setSingleShot(true);
+    trayRetry_.setInterval(trayRetryMs);
+    connect(&trayRetry_, &QTimer::timeout, this, &BrimwellTickerApp::tryTray);
+    connect(&tray_, &PanelProcess::finished, this, [this] {
+        // No tray on the display, or the tray went away: look again later.
+        if (waiting_) {
+            sayWaiting();
+            trayRetry_.start();
+        }
+    });
+}
+
+BrimwellTickerApp::~BrimwellTickerApp() = default;
+
+bool BrimwellTickerApp::start() {
+    service_->start();
+    // A watcher that comes later is watched for in any case: the item goes up then.
+    watcherWatch_ = new QDBusServiceWatcher(watcherService, bus_,
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcherWatch_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        if (waiting_ && !showStatusItem()) {
+            emit quitRequested();
+        }
+    });
+    if (StatusNotifierItem::watcherPresent(bus_)) {
+        return showStatusItem();
+    }
+    waitForHost();
+    return true;
+}
+
+bool BrimwellTickerApp::showStatusItem() {
+    waiting_ = false;
+    trayRetry_.stop();
+    tray_.stop();
+    if (!controller_->showStatusItem(bus_)) {
+        say("the session bus refused the panel item");
+        return false;
+    }
+    say("showing the price in the panel as a StatusNotifierItem");
+    return true;
+}
+
+void BrimwellTickerApp::waitForHost() {
+    waiting_ = true;
+    tryTray();
+}
+
+void BrimwellTickerApp::tryTray() {
+    // Only an X display has a classic tray; the GUI process says whether it found one.
+    if (!waiting_) {
+        return;
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        sayWaiting();
+    } else {
+        tray_.start({QStringLiteral("--tray")});
+    }
+}
+
+void BrimwellTickerApp::sayWaiting() {
+    if (!saidWaiting_) {
+        saidWaiting_ = true;
+        say("no panel item host or system tray yet; waiting for a panel to appear");
+    }
+}

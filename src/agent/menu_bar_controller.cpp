@@ -1,0 +1,148 @@
+#include "menu_bar_controller.h"
+
+#include "bus/status_notifier_item.h"
+#include "icons/ticker_icons.h"
+#include "view/popover_rows.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+// A toggle this soon after the popover closed is the click that closed it.
+constexpr qint64 sameClickMs = 300;
+// A host that never says the menu closed must not keep the age ticking for ever.
+constexpr qint64 longestMenuTickMs = 10 * 60 * 1000;
+
+// A detail row as a menu item shows it: a long failure text would make the menu as wide
+// as the screen, so it is cut; the tooltip keeps it whole.
+QString menuRow(const QString& row) {
+    constexpr qsizetype longest = 80;
+    return row.size() <= longest ? row : row.left(longest - 1) + QChar(0x2026);
+}
+
+// The icon theme's files: installed under <prefix>/share/icons, or where the build put them,
+// relative to the program in both cases.
+QString iconThemePath() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/icons"));
+}
+
+SniIcon sniIcon(IconVariant variant) {
+    const std::string_view name = tickerIconName(variant);
+    const QString themed = QString::fromLatin1(name.data(), qsizetype(name.size()));
+    const QString file = QStringLiteral("hicolor/64x64/apps/") + themed + QStringLiteral(".png");
+    SniIcon icon;
+    // Hosts that load icons only by name or by path get the file itself when the theme
+    // is not installed where they look.
+    const bool installed =
+        !QStandardPaths::locate(QStandardPaths::GenericDataLocation, "icons/" + file).isEmpty();
+    const QString local = iconThemePath() + '/' + file;
+    icon.name = installed || !QFileInfo::exists(local) ? themed : local;
+    for (const IconImage& image : tickerIconImages(variant)) {
+        icon.pixmaps.append({image.size, image.size,
+                             QByteArray(reinterpret_cast<const char*>(image.argb.data()),
+                                        qsizetype(image.argb.size()))});
+    }
+    return icon;
+}
+
+} // namespace
+
+MenuBarController::MenuBarController(Parts parts)
+    : locale_(std::move(parts.locale)), clock_(std::move(parts.clock)) {
+    fetcher_ = std::make_unique<PriceFetcher>(std::move(parts.providers), std::move(parts.cache));
+    feed_ = std::make_unique<LocalFeed>(*fetcher_, parts.updateInterval, clock_);
+    connect(&popover_, &PanelProcess::finished, this, [this] { popoverClosed_.start(); });
+    menuAgeTimer_.setInterval(1000);
+    connect(&menuAgeTimer_, &QTimer::timeout, this, [this] {
+        if (menuOpenFor_.elapsed() > longestMenuTickMs) {
+            menuAgeTimer_.stop();
+        }
+        updateDetails();
+    });
+    subscribeToFetcher();
+    fetcher_->startPolling(parts.updateInterval);
+}
+
+MenuBarController::~MenuBarController() = default;
+
+bool MenuBarController::showStatusItem(QDBusConnection bus) {
+    if (statusItem_) {
+        return true;
+    }
+    auto item = std::make_unique<StatusNotifierItem>(std::move(bus), sniIcon(IconVariant::normal),
+                                                     iconThemePath());
+    if (!item->start()) {
+        return false;
+    }
+    statusItem_ = std::move(item);
+    StatusNotifierItem* item_ = statusItem_.get();
+    connect(item_, &StatusNotifierItem::activated, this,
+            [this](int x, int y) { togglePopover(QPoint(x, y)); });
+    // A middle click fetches at once, as Refresh does.
+    connect(item_, &StatusNotifierItem::secondaryActivated, feed_.get(), &LocalFeed::refresh);
+    connect(item_, &StatusNotifierItem::refreshRequested, feed_.get(), &LocalFeed::refresh);
+    connect(item_, &StatusNotifierItem::quitRequested, this, &MenuBarController::quitRequested);
+    connect(item_, &StatusNotifierItem::menuAboutToShow, this, &MenuBarController::updateDetails);
+    connect(item_, &StatusNotifierItem::menuOpenChanged, this, [this](bool open) {
+        if (open) {
+            menuOpenFor_.start();
+            menuAgeTimer_.start();
+        } else {
+            menuAgeTimer_.stop();
+        }
+        updateDetails();
+    });
+    updateStatusItemTitle(fetcher_->latestPrice());
+    updateDetails();
+    return true;
+}
+
+void MenuBarController::subscribeToFetcher() {
+    // Delivered on a later turn of the event loop, the current price first.
+    fetcher_->subscribe(
+        &PriceFetcher::latestPriceChanged, this,
+        [this](const std::optional<BitcoinPrice>& price) { updateStatusItemTitle(price); },
+        Qt::QueuedConnection);
+    connect(feed_.get(), &TickerFeed::changed, this, &MenuBarController::updateDetails);
+}
+
+void MenuBarController::updateStatusItemTitle(const std::optional<BitcoinPrice>& price) {
+    if (statusItem_) {
+        statusItem_->setTitle(statusItemTitle(price, locale_));
+    }
+}
+
+void MenuBarController::updateDetails() {
+    if (!statusItem_) {
+        return;
+    }
+    const TickerState state = feed_->state();
+    const auto now = clock_();
+    statusItem_->setToolTip(statusItemTitle(state.latestPrice, locale_),
+                            toolTipLines(state, now, locale_).join('\n'));
+    QStringList rows;
+    for (const QString& row : popoverTextLines(popoverRows(state, now, locale_))) {
+        rows << menuRow(row);
+    }
+    statusItem_->setMenuRows(rows);
+    const IconVariant icon = state.stale ? IconVariant::stale : IconVariant::normal;
+    if (icon != shownIcon_) {
+        shownIcon_ = icon;
+        statusItem_->setIcon(sniIcon(icon));
+    }
+}
+
+void MenuBarController::togglePopover(QPoint at) {
+    if (popover_.isRunning()) {
+        popover_.stop();
+        return;
+    }
+    if (popoverClosed_.isValid() && popoverClosed_.elapsed() < sameClickMs) {
+        return;
+    }
+    popover_.start({QStringLiteral("--popover"), QString::number(at.x()), QString::number(at.y())});
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "bus/ticker_bus.h"
+#include "fetch/price_fetcher.h"
+
+#include <QDBusConnection>
+#include <QTimer>
+
+// The state for a status bar: the panel agent's, read over the session bus while an agent
+// runs, so that panel and bar ask the services once per interval between them; else this
+// process's own fetcher, which polls only while no agent answers. A bar started beside an
+// agent never polls; one whose agent quits takes over at once, and hands back to the next.
+class SharedFeed : public TickerFeed {
+    Q_OBJECT
+
+public:
+    // `fetcher` is this process's own; it does not poll until no agent answers.
+    SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interval, LocalFeed::Clock clock,
+               QObject* parent = nullptr);
+
+    TickerState state() const override;
+    void refresh() override;
+
+    bool attached() const { return remote_ && remote_->available(); }
+
+private:
+    void follow();
+
+    PriceFetcher& fetcher_;
+    double interval_;
+    LocalFeed local_;
+    std::unique_ptr<RemoteFeed> remote_;
+    QTimer answerWait_;
+    bool polling_ = false;
+};

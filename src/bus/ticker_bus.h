@@ -1,0 +1,139 @@
+#pragma once
+
+#include "view/ticker_feed.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QLocale>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+
+// org.brimwell.Ticker1 at /org/brimwell/Ticker on the session bus: the panel agent's state,
+// for its popover, for status bars that attach to it and for scripts, with its Refresh and
+// Quit. The agent owns the name, which also keeps it to one agent per session.
+namespace TickerBus {
+inline const QString serviceName = QStringLiteral("org.brimwell.Ticker1");
+inline const QString objectPath = QStringLiteral("/org/brimwell/Ticker");
+inline const QString interfaceName = QStringLiteral("org.brimwell.Ticker1");
+// The exit status of the GUI process in tray mode when the display has no system tray.
+constexpr int noTrayExitStatus = 3;
+
+// The properties for a state, as the interface carries them.
+QVariantMap properties(const TickerState& state, const QLocale& locale);
+// The state the properties describe; `Title` tells whether there is a price.
+TickerState state(const QVariantMap& properties);
+} // namespace TickerBus
+
+// Exports a feed under TickerBus::serviceName. Properties: Title (s), Price (d, 0 without
+// a price), Source (s), Updated (x, Unix milliseconds, 0 without a price), LastError (s,
+// empty without a failure), Stale (b), Change (s); PropertiesChanged names the ones that
+// changed. Methods: Refresh(), Quit().
+class TickerService : public QObject {
+    Q_OBJECT
+
+public:
+    TickerService(QDBusConnection bus, TickerFeed& feed, QLocale locale, QObject* parent = nullptr);
+    ~TickerService() override;
+
+    enum class Claim { owned, taken, failed };
+    // Takes the service name, never queueing for it. `taken`: another process has it, and
+    // `owner` is set to its pid (0 when the bus does not say).
+    static Claim claim(QDBusConnection bus, qint64* owner);
+
+    // Exports the object; false when the bus refuses.
+    bool start();
+
+    const QVariantMap& published() const { return published_; }
+
+signals:
+    void quitRequested();
+
+private:
+    friend class TickerServiceAdaptor;
+    void publish();
+
+    QDBusConnection bus_;
+    TickerFeed& feed_;
+    QLocale locale_;
+    QVariantMap published_;
+    bool started_ = false;
+};
+
+class TickerServiceAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.brimwell.Ticker1")
+    Q_CLASSINFO("D-Bus Introspection",
+                "  <interface name=\"org.brimwell.Ticker1\">\n"
+                "    <property name=\"Title\" type=\"s\" access=\"read\"/>\n"
+                "    <property name=\"Price\" type=\"d\" access=\"read\"/>\n"
+                "    <property name=\"Source\" type=\"s\" access=\"read\"/>\n"
+                "    <property name=\"Updated\" type=\"x\" access=\"read\"/>\n"
+                "    <property name=\"LastError\" type=\"s\" access=\"read\"/>\n"
+                "    <property name=\"Stale\" type=\"b\" access=\"read\"/>\n"
+                "    <property name=\"Change\" type=\"s\" access=\"read\"/>\n"
+                "    <method name=\"Refresh\"/>\n"
+                "    <method name=\"Quit\"/>\n"
+                "  </interface>\n")
+    Q_PROPERTY(QString Title READ title)
+    Q_PROPERTY(double Price READ price)
+    Q_PROPERTY(QString Source READ source)
+    Q_PROPERTY(qlonglong Updated READ updated)
+    Q_PROPERTY(QString LastError READ lastError)
+    Q_PROPERTY(bool Stale READ stale)
+    Q_PROPERTY(QString Change READ change)
+
+public:
+    explicit TickerServiceAdaptor(TickerService* service);
+
+    QString title() const { return value("Title").toString(); }
+    double price() const { return value("Price").toDouble(); }
+    QString source() const { return value("Source").toString(); }
+    qlonglong updated() const { return value("Updated").toLongLong(); }
+    QString lastError() const { return value("LastError").toString(); }
+    bool stale() const { return value("Stale").toBool(); }
+    QString change() const { return value("Change").toString(); }
+
+public slots:
+    void Refresh();
+    void Quit();
+
+private:
+    QVariant value(const char* name) const;
+
+    TickerService* service_;
+};
+
+// The agent's state, read over the bus: a TickerFeed for a popover or a status bar in
+// another process. It follows the name's owner: `available` says whether an agent answers,
+// and says `changed` whenever that or the state changes. Nothing waits on the agent.
+class RemoteFeed : public TickerFeed {
+    Q_OBJECT
+
+public:
+    explicit RemoteFeed(QDBusConnection bus, QObject* parent = nullptr);
+
+    bool available() const { return available_; }
+    TickerState state() const override { return state_; }
+    void refresh() override;
+    void quit();
+
+signals:
+    // An agent came or went.
+    void availableChanged(bool available);
+
+private:
+    void ownerChanged(const QString& owner);
+    void readAll();
+
+private slots:
+    void propertiesChanged(const QString& interface, const QVariantMap& values,
+                           const QStringList& invalidated);
+
+private:
+    QDBusConnection bus_;
+    QVariantMap properties_;
+    TickerState state_;
+    bool available_ = false;
+};

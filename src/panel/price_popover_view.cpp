@@ -1,0 +1,250 @@
+#include "price_popover_view.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+#include <QTextLayout>
+#include <QTextOption>
+
+namespace {
+
+QFont scaled(const QFont& base, double factor, QFont::Weight weight = QFont::Normal) {
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setWeight(weight);
+    return font;
+}
+
+void setSecondary(QWidget* widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    widget->setPalette(palette);
+}
+
+QLabel* secondaryLabel(QWidget* parent, const char* name, const QFont& font) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    setSecondary(label);
+    return label;
+}
+
+// `text` cut to at most `maxLines` lines of `width` pixels, the last one elided when more
+// would follow.
+QString lineLimitedText(const QString& text, const QFont& font, int width, int maxLines) {
+    if (maxLines <= 0) {
+        return {};
+    }
+    QString flowing = text;
+    flowing.replace('\n', QChar::LineSeparator);
+    QTextLayout layout(flowing, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    int lastStart = 0;
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) {
+            break;
+        }
+        line.setLineWidth(width);
+        if (lines.size() == maxLines) {
+            // There is more than fits: the last kept line takes the rest, elided.
+            const QFontMetrics metrics(font);
+            lines.last() =
+                metrics.elidedText(flowing.mid(lastStart).simplified(), Qt::ElideRight, width);
+            break;
+        }
+        lastStart = line.textStart();
+        lines.append(flowing.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    return lines.join('\n');
+}
+
+bool sameKinds(const std::vector<PopoverRow>& a, const std::vector<PopoverRow>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.kind == y.kind; });
+}
+
+} // namespace
+
+PricePopoverView::PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, QWidget* parent)
+    : QWidget(parent, Qt::Popup), feed_(feed), locale_(std::move(locale)),
+      clock_(std::move(clock)) {
+    setFixedWidth(fixedWidth);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(spacing);
+    rowLayout_ = new QVBoxLayout();
+    rowLayout_->setContentsMargins(0, 0, 0, 0);
+    rowLayout_->setSpacing(spacing);
+    layout->addLayout(rowLayout_);
+
+    auto* buttons = new QHBoxLayout();
+    refresh_ = new QPushButton(tr("Refresh"), this);
+    refresh_->setObjectName("refresh");
+    quit_ = new QPushButton(tr("Quit"), this);
+    quit_->setObjectName("quit");
+    buttons->addWidget(refresh_);
+    buttons->addStretch();
+    buttons->addWidget(quit_);
+    layout->addLayout(buttons);
+
+    // Each press starts its own pass; the outcome arrives through the fetcher.
+    connect(refresh_, &QPushButton::clicked, &feed_, &TickerFeed::refresh);
+    connect(quit_, &QPushButton::clicked, this, &PricePopoverView::quitRequested);
+    connect(&feed_, &TickerFeed::changed, this, &PricePopoverView::update);
+    ageTimer_.setInterval(std::chrono::seconds(1));
+    connect(&ageTimer_, &QTimer::timeout, this, &PricePopoverView::update);
+    update();
+}
+
+void PricePopoverView::update() {
+    auto rows = popoverRows(feed_.state(), clock_(), locale_);
+    const bool rebuildNeeded = !sameKinds(rows, rows_);
+    rows_ = std::move(rows);
+    if (rebuildNeeded) {
+        rebuild();
+    } else {
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            fill(rowWidgets_[i], rows_[i]);
+        }
+    }
+}
+
+void PricePopoverView::rebuild() {
+    for (QWidget* widget : rowWidgets_) {
+        delete widget;
+    }
+    rowWidgets_.clear();
+    for (const PopoverRow& row : rows_) {
+        QWidget* widget = makeRowWidget(row);
+        fill(widget, row);
+        rowLayout_->addWidget(widget);
+        rowWidgets_.push_back(widget);
+    }
+    adjustSize();
+}
+
+QWidget* PricePopoverView::makeRowWidget(const PopoverRow& row) {
+    const QFont base = font();
+    switch (row.kind) {
+    case PopoverRow::Kind::divider: {
+        auto* line = new QFrame(this);
+        line->setObjectName("divider");
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    }
+    case PopoverRow::Kind::source:
+    case PopoverRow::Kind::updated: {
+        auto* box = new QWidget(this);
+        box->setObjectName(row.kind == PopoverRow::Kind::source ? "source" : "updated");
+        box->setFont(scaled(base, 0.85));
+        auto* layout = new QHBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new QLabel(box));
+        layout->addStretch();
+        auto* value = new QLabel(box);
+        setSecondary(value);
+        layout->addWidget(value);
+        return box;
+    }
+    case PopoverRow::Kind::price: {
+        auto* label = new QLabel(this);
+        label->setObjectName("price");
+        // Common UI fonts draw their default digits at equal widths, so a changing price
+        // does not make the text dance.
+        QFont large = base;
+        large.setPointSize(32);
+        large.setWeight(QFont::DemiBold);
+        label->setFont(large);
+        return label;
+    }
+    case PopoverRow::Kind::caption:
+        return secondaryLabel(this, "caption", scaled(base, 0.85));
+    case PopoverRow::Kind::change:
+        return secondaryLabel(this, "change", scaled(base, 0.85));
+    case PopoverRow::Kind::fetching:
+        return secondaryLabel(this, "fetching", scaled(base, 1.25));
+    case PopoverRow::Kind::error: {
+        auto* label = new QLabel(this);
+        label->setObjectName("error");
+        label->setFont(scaled(base, 0.8));
+        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Qt::red);
+        label->setPalette(palette);
+        return label;
+    }
+    }
+    return new QWidget(this);
+}
+
+void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
+    switch (row.kind) {
+    case PopoverRow::Kind::divider:
+        return;
+    case PopoverRow::Kind::source:
+    case PopoverRow::Kind::updated: {
+        const auto labels = widget->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        labels[0]->setText(row.text);
+        labels[1]->setText(row.value);
+        return;
+    }
+    case PopoverRow::Kind::error: {
+        auto* label = static_cast<QLabel*>(widget);
+        label->setToolTip(row.text);
+        label->setText(
+            lineLimitedText(row.text, label->font(), fixedWidth - 2 * padding, errorLines));
+        return;
+    }
+    case PopoverRow::Kind::price:
+    case PopoverRow::Kind::caption:
+    case PopoverRow::Kind::change:
+    case PopoverRow::Kind::fetching:
+        static_cast<QLabel*>(widget)->setText(row.text);
+        return;
+    }
+}
+
+void PricePopoverView::showAt(QPoint anchor) {
+    update();
+    adjustSize();
+    QScreen* screen = QGuiApplication::screenAt(anchor);
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    QPoint position(anchor.x() - fixedWidth / 2, anchor.y() + 4);
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        // A panel at the bottom of the screen: open upwards instead.
+        if (position.y() + height() > area.bottom()) {
+            position.setY(anchor.y() - 4 - height());
+        }
+        position.setX(std::clamp(position.x(), area.left(), area.right() - fixedWidth + 1));
+        position.setY(std::clamp(position.y(), area.top(),
+                                 std::max(area.top(), area.bottom() - height() + 1)));
+    }
+    move(position);
+    show();
+}
+
+void PricePopoverView::showEvent(QShowEvent* event) {
+    update();
+    ageTimer_.start();
+    QWidget::showEvent(event);
+}
+
+void PricePopoverView::hideEvent(QHideEvent* event) {
+    ageTimer_.stop();
+    QWidget::hideEvent(event);
+    emit closed();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "view/popover_rows.h"
+#include "view/ticker_feed.h"
+
+#include <QLocale>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+// The popup under the panel item: the price large, where it came from and how old it is,
+// the last failure in red, and Refresh and Quit. It reads the feed (the agent's state) and
+// keeps no state of its own; while shown, the age moves on every second. It closes on a
+// click outside.
+class PricePopoverView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int fixedWidth = 260;
+    static constexpr int padding = 16;
+    static constexpr int spacing = 12;
+    static constexpr int errorLines = 3;
+
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, QWidget* parent = nullptr);
+
+    // Shows the popover below `anchor` (a point on the screen), kept on the screen.
+    void showAt(QPoint anchor);
+
+    // The rows on display, for tests and accessibility.
+    const std::vector<PopoverRow>& rows() const { return rows_; }
+
+signals:
+    void quitRequested();
+    void closed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void update();
+    void rebuild();
+    QWidget* makeRowWidget(const PopoverRow& row);
+    void fill(QWidget* widget, const PopoverRow& row);
+
+    TickerFeed& feed_;
+    QLocale locale_;
+    Clock clock_;
+    std::vector<PopoverRow> rows_;
+    std::vector<QWidget*> rowWidgets_;
+    QVBoxLayout* rowLayout_;
+    QPushButton* refresh_;
+    QPushButton* quit_;
+    QTimer ageTimer_;
+};

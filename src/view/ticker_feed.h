@@ -1,0 +1,75 @@
+#pragma once
+
+#include "price/price_provider.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class PriceFetcher;
+
+// Everything the views show at one moment.
+struct TickerState {
+    std::optional<BitcoinPrice> latestPrice;
+    std::optional<QString> lastError;
+    // The last pass failed, or the price is older than two update intervals: views show
+    // it muted, with the title text unchanged.
+    bool stale = false;
+    // How the price moved over the last day ("+2.3 % in 24 h"); empty until an hour of
+    // prices has been recorded.
+    QString change;
+
+    bool operator==(const TickerState&) const = default;
+};
+
+// Where the views get the state from: this process's own fetcher, or the panel agent over
+// the session bus.
+class TickerFeed : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    virtual TickerState state() const = 0;
+    // Asks for a pass now, as Refresh does.
+    virtual void refresh() = 0;
+
+signals:
+    // Something of the state may have changed; at most once per turn of the event loop.
+    void changed();
+};
+
+// The state of this process's own fetcher. It says `changed` when the fetcher changes and
+// when the price turns stale with time alone (one timer, armed only while the price is
+// fresh).
+class LocalFeed : public TickerFeed {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    LocalFeed(PriceFetcher& fetcher, double interval, Clock clock, QObject* parent = nullptr);
+
+    TickerState state() const override;
+    void refresh() override;
+
+    // The change text, which the owner of the price history computes after each pass.
+    void setChange(const QString& change);
+
+    // How old a price may be before it is stale: two update intervals, at least 10 s (an
+    // interval of 0 runs passes back to back). An unusable interval counts as 60 s.
+    static std::chrono::milliseconds staleAge(double interval);
+
+private:
+    void update();
+
+    PriceFetcher& fetcher_;
+    std::chrono::milliseconds staleAge_;
+    Clock clock_;
+    QString change_;
+    QTimer staleTimer_;
+};
