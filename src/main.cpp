@@ -1,6 +1,7 @@
 #include "agent/brimwell_ticker_app.h"
 #include "bar/bar_stream.h"
 #include "bar/shared_feed.h"
+#include "bus/alert_notifications.h"
 #include "command_line.h"
 #include "fetch/settings_file.h"
 #include "price/https_transfer.h"
@@ -34,6 +35,15 @@ struct Run {
 
     double interval() const { return commandLine.interval.value_or(settings.updateInterval()); }
     Providers providers() const { return makeDefaultProviders(commandLine.request); }
+
+    // Alerts for the prices `fetcher` has and gets from now on.
+    std::unique_ptr<AlertNotifications> alerts(const PriceFetcher& fetcher) const {
+        const auto& known = fetcher.latestPrice();
+        return std::make_unique<AlertNotifications>(
+            QDBusConnection::sessionBus(), settings,
+            AlertLevels{commandLine.alertAbove, commandLine.alertBelow},
+            known ? std::optional(known->usd) : std::nullopt, QLocale::system());
+    }
 };
 
 // Ends the event loop without waiting for a request in flight to reach its time limit.
@@ -69,6 +79,9 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
             std::fprintf(stderr, "%s\n", qPrintable(*fetcher.lastError()));
             status = 1;
         }
+        if (fetcher.latestPrice() && !fetcher.lastError()) {
+            PriceHistory().append(*fetcher.latestPrice(), std::chrono::system_clock::now());
+        }
         output.write(statusItemTitle(fetcher.latestPrice(), QLocale::system()).toStdString());
         done();
     });
@@ -79,7 +92,13 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
 // A status bar's stream: the agent's state while one runs, else this process's own.
 int runBar(QCoreApplication& app, const Run& run, BarFormat format, UnixSignals& unixSignals) {
     PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
-    SharedFeed feed(QDBusConnection::sessionBus(), fetcher, run.interval(), systemClock());
+    const auto alerts = run.alerts(fetcher);
+    SharedFeed feed(QDBusConnection::sessionBus(), fetcher, run.interval(), QLocale::system(),
+                    systemClock(), PriceHistory());
+    QObject::connect(&feed, &SharedFeed::priceFetched, alerts.get(), &AlertNotifications::observe);
+    // The agent alerts on the stored levels itself; an attached bar only on its own.
+    QObject::connect(&feed, &SharedFeed::attachedChanged, alerts.get(),
+                     [&](bool attached) { alerts->useSettingsLevels(!attached); });
     BarStream stream(feed, format, STDOUT_FILENO, QLocale::system(), systemClock());
     QObject::connect(&stream, &BarStream::outputClosed, &app, [&] { quit(app); });
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &feed, &SharedFeed::refresh);
@@ -115,10 +134,14 @@ int runPanel(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
         break;
     }
     BrimwellTickerApp agent(bus, {run.providers(), LastPriceCache(run.settings), run.interval(),
-                                  QLocale::system(), systemClock()});
+                                  QLocale::system(), systemClock(), PriceHistory()});
     if (!agent.start()) {
         return 1;
     }
+    PriceFetcher& fetcher = agent.controller().fetcher();
+    const auto alerts = run.alerts(fetcher);
+    QObject::connect(&fetcher, &PriceFetcher::priceFetched, alerts.get(),
+                     &AlertNotifications::observe);
     QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] { quit(app); });
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &agent.controller().feed(),
                      &LocalFeed::refresh);

@@ -1,13 +1,7 @@
 #include "menu_bar_controller.h"
 
 #include "bus/status_notifier_item.h"
-#include "icons/ticker_icons.h"
 #include "view/popover_rows.h"
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -23,38 +17,13 @@ QString menuRow(const QString& row) {
     return row.size() <= longest ? row : row.left(longest - 1) + QChar(0x2026);
 }
 
-// The icon theme's files: installed under <prefix>/share/icons, or where the build put them,
-// relative to the program in both cases.
-QString iconThemePath() {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                           QStringLiteral("/../share/icons"));
-}
-
-SniIcon sniIcon(IconVariant variant) {
-    const std::string_view name = tickerIconName(variant);
-    const QString themed = QString::fromLatin1(name.data(), qsizetype(name.size()));
-    const QString file = QStringLiteral("hicolor/64x64/apps/") + themed + QStringLiteral(".png");
-    SniIcon icon;
-    // Hosts that load icons only by name or by path get the file itself when the theme
-    // is not installed where they look.
-    const bool installed =
-        !QStandardPaths::locate(QStandardPaths::GenericDataLocation, "icons/" + file).isEmpty();
-    const QString local = iconThemePath() + '/' + file;
-    icon.name = installed || !QFileInfo::exists(local) ? themed : local;
-    for (const IconImage& image : tickerIconImages(variant)) {
-        icon.pixmaps.append({image.size, image.size,
-                             QByteArray(reinterpret_cast<const char*>(image.argb.data()),
-                                        qsizetype(image.argb.size()))});
-    }
-    return icon;
-}
-
 } // namespace
 
 MenuBarController::MenuBarController(Parts parts)
     : locale_(std::move(parts.locale)), clock_(std::move(parts.clock)) {
     fetcher_ = std::make_unique<PriceFetcher>(std::move(parts.providers), std::move(parts.cache));
-    feed_ = std::make_unique<LocalFeed>(*fetcher_, parts.updateInterval, clock_);
+    feed_ = std::make_unique<LocalFeed>(*fetcher_, parts.updateInterval, locale_, clock_,
+                                        std::move(parts.history));
     connect(&popover_, &PanelProcess::finished, this, [this] { popoverClosed_.start(); });
     menuAgeTimer_.setInterval(1000);
     connect(&menuAgeTimer_, &QTimer::timeout, this, [this] {
@@ -73,8 +42,8 @@ bool MenuBarController::showStatusItem(QDBusConnection bus) {
     if (statusItem_) {
         return true;
     }
-    auto item = std::make_unique<StatusNotifierItem>(std::move(bus), sniIcon(IconVariant::normal),
-                                                     iconThemePath());
+    auto item = std::make_unique<StatusNotifierItem>(
+        std::move(bus), tickerSniIcon(IconVariant::normal), tickerIconThemePath());
     if (!item->start()) {
         return false;
     }
@@ -132,7 +101,7 @@ void MenuBarController::updateDetails() {
     const IconVariant icon = state.stale ? IconVariant::stale : IconVariant::normal;
     if (icon != shownIcon_) {
         shownIcon_ = icon;
-        statusItem_->setIcon(sniIcon(icon));
+        statusItem_->setIcon(tickerSniIcon(icon));
     }
 }
 

@@ -33,6 +33,7 @@ public:
         double updateInterval = PriceFetcher::defaultInterval;
         QLocale locale;
         Clock clock;
+        std::optional<PriceHistory> history;
     };
 
     explicit MenuBarController(Parts parts);

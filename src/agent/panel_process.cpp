@@ -9,9 +9,10 @@ PanelProcess::PanelProcess(QObject* parent) : QObject(parent) {}
 
 PanelProcess::~PanelProcess() {
     if (isRunning()) {
-        process_->terminate();
-        // Not waited for: the process ends on its own once its window or tray icon is gone.
         process_->disconnect(this);
+        // A GUI process ends at once on SIGTERM; waited for so that none is left behind.
+        process_->terminate();
+        process_->waitForFinished(1000);
     }
 }
 

@@ -10,24 +10,31 @@ constexpr int agentAnswerMs = 2000;
 
 } // namespace
 
-SharedFeed::SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interval,
-                       LocalFeed::Clock clock, QObject* parent)
+SharedFeed::SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interval, QLocale locale,
+                       LocalFeed::Clock clock, std::optional<PriceHistory> history, QObject* parent)
     : TickerFeed(parent), fetcher_(fetcher), interval_(interval),
-      local_(fetcher, interval, std::move(clock)) {
+      local_(fetcher, interval, std::move(locale), std::move(clock), std::move(history)) {
     connect(&local_, &TickerFeed::changed, this, [this] {
         if (!attached()) {
             emit changed();
         }
     });
+    connect(&fetcher_, &PriceFetcher::priceFetched, this, &SharedFeed::priceFetched);
     answerWait_.setSingleShot(true);
     answerWait_.setInterval(agentAnswerMs);
     connect(&answerWait_, &QTimer::timeout, this, &SharedFeed::follow);
     if (bus.isConnected()) {
         remote_ = std::make_unique<RemoteFeed>(bus);
         connect(remote_.get(), &TickerFeed::changed, this, [this] {
-            if (attached()) {
-                emit changed();
+            if (!attached()) {
+                return;
             }
+            const auto price = remote_->state().latestPrice;
+            if (price && price != remotePrice_) {
+                remotePrice_ = price;
+                emit priceFetched(*price);
+            }
+            emit changed();
         });
         connect(remote_.get(), &RemoteFeed::availableChanged, this, &SharedFeed::follow);
         if (bus.interface()->isServiceRegistered(TickerBus::serviceName)) {
@@ -52,12 +59,18 @@ void SharedFeed::refresh() {
 
 void SharedFeed::follow() {
     answerWait_.stop();
-    if (attached() && polling_) {
+    const bool attachedNow = attached();
+    if (attachedNow && polling_) {
         fetcher_.stopPolling();
         polling_ = false;
-    } else if (!attached() && !polling_) {
+    } else if (!attachedNow && !polling_) {
+        remotePrice_.reset();
         fetcher_.startPolling(interval_);
         polling_ = true;
+    }
+    if (attachedNow != wasAttached_) {
+        wasAttached_ = attachedNow;
+        emit attachedChanged(attachedNow);
     }
     emit changed();
 }

@@ -15,13 +15,19 @@ class SharedFeed : public TickerFeed {
 
 public:
     // `fetcher` is this process's own; it does not poll until no agent answers.
-    SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interval, LocalFeed::Clock clock,
+    SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interval, QLocale locale,
+               LocalFeed::Clock clock, std::optional<PriceHistory> history,
                QObject* parent = nullptr);
 
     TickerState state() const override;
     void refresh() override;
 
     bool attached() const { return remote_ && remote_->available(); }
+
+signals:
+    // A new price: from this process's pass, or one the agent published.
+    void priceFetched(const BitcoinPrice& price);
+    void attachedChanged(bool attached);
 
 private:
     void follow();
@@ -32,4 +38,6 @@ private:
     std::unique_ptr<RemoteFeed> remote_;
     QTimer answerWait_;
     bool polling_ = false;
+    bool wasAttached_ = false;
+    std::optional<BitcoinPrice> remotePrice_;
 };

@@ -6,6 +6,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 
@@ -15,6 +18,30 @@ const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuPath = QStringLiteral("/MenuBar");
 
 } // namespace
+
+QString tickerIconThemePath() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/icons"));
+}
+
+SniIcon tickerSniIcon(IconVariant variant) {
+    const std::string_view name = tickerIconName(variant);
+    const QString themed = QString::fromLatin1(name.data(), qsizetype(name.size()));
+    const QString file = QStringLiteral("hicolor/64x64/apps/") + themed + QStringLiteral(".png");
+    SniIcon icon;
+    // Hosts that load icons only by name or by path get the file itself when the theme
+    // is not installed where they look.
+    const bool installed =
+        !QStandardPaths::locate(QStandardPaths::GenericDataLocation, "icons/" + file).isEmpty();
+    const QString local = tickerIconThemePath() + '/' + file;
+    icon.name = installed || !QFileInfo::exists(local) ? themed : local;
+    for (const IconImage& image : tickerIconImages(variant)) {
+        icon.pixmaps.append({image.size, image.size,
+                             QByteArray(reinterpret_cast<const char*>(image.argb.data()),
+                                        qsizetype(image.argb.size()))});
+    }
+    return icon;
+}
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, SniIcon icon, QString iconThemePath,
                                        QObject* parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bus/dbus_types.h"
+#include "icons/ticker_icons.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -20,6 +21,14 @@ struct SniIcon {
     QString name;
     SniPixmapList pixmaps;
 };
+
+// The icon theme's files: installed under <prefix>/share/icons, or where the build put
+// them, relative to the program in both cases.
+QString tickerIconThemePath();
+
+// The program's icon for the item (and its notifications): the theme name where the theme
+// is installed where hosts look, else the file's path; and its pixels.
+SniIcon tickerSniIcon(IconVariant variant);
 
 // The program's item in the desktop panel, over D-Bus: a StatusNotifierItem with a text
 // label and a small DBusMenu. It shows what it is given and reports the hosts' clicks.

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         }
     });
 
-    PricePopoverView view(feed, QLocale::system(), systemClock());
+    PricePopoverView view(feed, QLocale::system(), systemClock(), PriceHistory());
     const auto quit = [&] {
         feed.quit();
         app.exit(0);

@@ -5,9 +5,12 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 #include <QTextLayout>
 #include <QTextOption>
+
+#include <algorithm>
 
 namespace {
 
@@ -74,9 +77,62 @@ bool sameKinds(const std::vector<PopoverRow>& a, const std::vector<PopoverRow>& 
 
 } // namespace
 
-PricePopoverView::PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, QWidget* parent)
-    : QWidget(parent, Qt::Popup), feed_(feed), locale_(std::move(locale)),
-      clock_(std::move(clock)) {
+Sparkline::Sparkline(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(36);
+}
+
+void Sparkline::setPoints(std::vector<PriceHistory::Point> points,
+                          std::chrono::system_clock::time_point now) {
+    points_ = std::move(points);
+    now_ = now;
+    QWidget::update();
+}
+
+bool Sparkline::isGap(std::chrono::system_clock::duration between,
+                      std::chrono::system_clock::duration usual) {
+    return between > 3 * usual && between > std::chrono::minutes(5);
+}
+
+void Sparkline::paintEvent(QPaintEvent*) {
+    if (points_.size() < 2) {
+        return;
+    }
+    std::vector<std::chrono::system_clock::duration> steps;
+    for (std::size_t i = 1; i < points_.size(); ++i) {
+        steps.push_back(points_[i].time - points_[i - 1].time);
+    }
+    std::nth_element(steps.begin(), steps.begin() + std::ptrdiff_t(steps.size() / 2), steps.end());
+    const auto usual = steps[steps.size() / 2];
+    const auto [low, high] = std::minmax_element(
+        points_.begin(), points_.end(),
+        [](const PriceHistory::Point& a, const PriceHistory::Point& b) { return a.usd < b.usd; });
+    const double span = std::chrono::duration<double>(now_ - points_.front().time).count();
+    const double range = high->usd - low->usd;
+    const QRectF area = QRectF(rect()).adjusted(1, 2, -1, -2);
+    const auto at = [&](const PriceHistory::Point& point) {
+        const double x = std::chrono::duration<double>(point.time - points_.front().time).count();
+        const double y = range > 0 ? (point.usd - low->usd) / range : 0.5;
+        return QPointF(area.left() + area.width() * (span > 0 ? x / span : 0),
+                       area.bottom() - area.height() * y);
+    };
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+    QPolygonF run{at(points_.front())};
+    for (std::size_t i = 1; i < points_.size(); ++i) {
+        if (isGap(points_[i].time - points_[i - 1].time, usual)) {
+            painter.drawPolyline(run);
+            run.clear();
+        }
+        run << at(points_[i]);
+    }
+    painter.drawPolyline(run);
+}
+
+PricePopoverView::PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock,
+                                   PriceHistory history, QWidget* parent)
+    : QWidget(parent, Qt::Popup), feed_(feed), locale_(std::move(locale)), clock_(std::move(clock)),
+      history_(std::move(history)) {
     setFixedWidth(fixedWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
@@ -99,7 +155,10 @@ PricePopoverView::PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock
     // Each press starts its own pass; the outcome arrives through the fetcher.
     connect(refresh_, &QPushButton::clicked, &feed_, &TickerFeed::refresh);
     connect(quit_, &QPushButton::clicked, this, &PricePopoverView::quitRequested);
-    connect(&feed_, &TickerFeed::changed, this, &PricePopoverView::update);
+    connect(&feed_, &TickerFeed::changed, this, [this] {
+        historyOutdated_ = true;
+        update();
+    });
     ageTimer_.setInterval(std::chrono::seconds(1));
     connect(&ageTimer_, &QTimer::timeout, this, &PricePopoverView::update);
     update();
@@ -123,6 +182,7 @@ void PricePopoverView::rebuild() {
         delete widget;
     }
     rowWidgets_.clear();
+    historyOutdated_ = true; // a new picture has no points yet
     for (const PopoverRow& row : rows_) {
         QWidget* widget = makeRowWidget(row);
         fill(widget, row);
@@ -169,8 +229,15 @@ QWidget* PricePopoverView::makeRowWidget(const PopoverRow& row) {
     }
     case PopoverRow::Kind::caption:
         return secondaryLabel(this, "caption", scaled(base, 0.85));
-    case PopoverRow::Kind::change:
-        return secondaryLabel(this, "change", scaled(base, 0.85));
+    case PopoverRow::Kind::change: {
+        auto* box = new QWidget(this);
+        box->setObjectName("change");
+        auto* layout = new QVBoxLayout(box);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new Sparkline(box));
+        layout->addWidget(secondaryLabel(box, "changeText", scaled(base, 0.85)));
+        return box;
+    }
     case PopoverRow::Kind::fetching:
         return secondaryLabel(this, "fetching", scaled(base, 1.25));
     case PopoverRow::Kind::error: {
@@ -206,9 +273,19 @@ void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
             lineLimitedText(row.text, label->font(), fixedWidth - 2 * padding, errorLines));
         return;
     }
+    case PopoverRow::Kind::change: {
+        // Read again after a pass, not with every tick of the age.
+        if (historyOutdated_) {
+            historyOutdated_ = false;
+            const auto now = clock_();
+            widget->findChild<Sparkline*>()->setPoints(history_.read(now - std::chrono::hours(24)),
+                                                       now);
+        }
+        widget->findChild<QLabel*>()->setText(row.text);
+        return;
+    }
     case PopoverRow::Kind::price:
     case PopoverRow::Kind::caption:
-    case PopoverRow::Kind::change:
     case PopoverRow::Kind::fetching:
         static_cast<QLabel*>(widget)->setText(row.text);
         return;
@@ -238,6 +315,7 @@ void PricePopoverView::showAt(QPoint anchor) {
 }
 
 void PricePopoverView::showEvent(QShowEvent* event) {
+    historyOutdated_ = true;
     update();
     ageTimer_.start();
     QWidget::showEvent(event);

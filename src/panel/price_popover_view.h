@@ -9,6 +9,30 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+// The price over the last day (or the span recorded so far) as a line, in the palette's
+// highlight colour; a stretch without points (the agent was not running) is left as a gap.
+class Sparkline : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Sparkline(QWidget* parent = nullptr);
+
+    void setPoints(std::vector<PriceHistory::Point> points,
+                   std::chrono::system_clock::time_point now);
+
+    // Whether two neighbouring points are too far apart to be joined: more than three
+    // times the usual spacing, and more than five minutes.
+    static bool isGap(std::chrono::system_clock::duration between,
+                      std::chrono::system_clock::duration usual);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<PriceHistory::Point> points_;
+    std::chrono::system_clock::time_point now_;
+};
+
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -28,7 +52,9 @@ public:
 
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, QWidget* parent = nullptr);
+    // `history`: where the points of the day's picture are read from.
+    PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, PriceHistory history,
+                     QWidget* parent = nullptr);
 
     // Shows the popover below `anchor` (a point on the screen), kept on the screen.
     void showAt(QPoint anchor);
@@ -53,6 +79,8 @@ private:
     TickerFeed& feed_;
     QLocale locale_;
     Clock clock_;
+    PriceHistory history_;
+    bool historyOutdated_ = true;
     std::vector<PopoverRow> rows_;
     std::vector<QWidget*> rowWidgets_;
     QVBoxLayout* rowLayout_;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -136,4 +137,28 @@ QString quoteTime(std::chrono::system_clock::time_point then,
         return time;
     }
     return locale.toString(at.date(), QLocale::ShortFormat) + QLatin1Char(' ') + time;
+}
+
+QString changeText(const std::vector<PriceHistory::Point>& points,
+                   std::chrono::system_clock::time_point now, const QLocale& locale) {
+    using namespace std::chrono;
+    const auto dayAgo = now - hours(24);
+    const auto first =
+        std::find_if(points.begin(), points.end(), [&](const PriceHistory::Point& point) {
+            return point.time >= dayAgo && point.time <= now;
+        });
+    if (first == points.end() || points.back().time - first->time < hours(1)) {
+        return {};
+    }
+    const double percent = (points.back().usd - first->usd) / first->usd * 100;
+    const QString amount = locale.toString(std::fabs(percent), 'f', 1);
+    // The sign of the figure as shown: a change that rounds to nothing has none.
+    const QString sign = amount == locale.toString(0.0, 'f', 1) ? QString()
+                         : percent > 0                          ? QStringLiteral("+")
+                                                                : QStringLiteral("\u2212");
+    // A first point within a quarter of an hour of the day's start counts as the whole day.
+    const QString span = first->time - dayAgo <= minutes(15)
+                             ? QStringLiteral("in 24 h")
+                             : QStringLiteral("since ") + quoteTime(first->time, now, locale);
+    return sign + amount + QStringLiteral(" % ") + span;
 }

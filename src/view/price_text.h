@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fetch/price_history.h"
 #include "price/price_provider.h"
 
 #include <QLocale>
@@ -53,3 +54,10 @@ QString relativeAge(std::chrono::seconds age, AgeGranularity granularity = AgeGr
 // the date in front when it is not `now`'s day in the local time zone.
 QString quoteTime(std::chrono::system_clock::time_point then,
                   std::chrono::system_clock::time_point now, const QLocale& locale);
+
+// How the price moved over the last day, from the first recorded point of the last 24
+// hours to the newest: "+2.3 % in 24 h" when the points cover the day, "−0.8 % since
+// 09:12" (the first point's time of day) when they cover less; empty until they span an
+// hour.
+QString changeText(const std::vector<PriceHistory::Point>& points,
+                   std::chrono::system_clock::time_point now, const QLocale& locale);

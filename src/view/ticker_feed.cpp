@@ -5,13 +5,26 @@
 
 #include <algorithm>
 
-LocalFeed::LocalFeed(PriceFetcher& fetcher, double interval, Clock clock, QObject* parent)
-    : TickerFeed(parent), fetcher_(fetcher), staleAge_(staleAge(interval)),
-      clock_(std::move(clock)) {
+LocalFeed::LocalFeed(PriceFetcher& fetcher, double interval, QLocale locale, Clock clock,
+                     std::optional<PriceHistory> history, QObject* parent)
+    : TickerFeed(parent), fetcher_(fetcher), history_(std::move(history)),
+      staleAge_(staleAge(interval)), locale_(std::move(locale)), clock_(std::move(clock)) {
     staleTimer_.setSingleShot(true);
     connect(&staleTimer_, &QTimer::timeout, this, &LocalFeed::update);
     connect(&fetcher_, &PriceFetcher::changed, this, &LocalFeed::update);
+    if (history_) {
+        connect(&fetcher_, &PriceFetcher::priceFetched, this, [this](const BitcoinPrice& price) {
+            history_->append(price, clock_());
+            readChange();
+        });
+        readChange();
+    }
     update();
+}
+
+void LocalFeed::readChange() {
+    const auto now = clock_();
+    change_ = changeText(history_->read(now - std::chrono::hours(24)), now, locale_);
 }
 
 std::chrono::milliseconds LocalFeed::staleAge(double interval) {
@@ -33,13 +46,6 @@ TickerState LocalFeed::state() const {
 
 void LocalFeed::refresh() {
     fetcher_.fetchOnce();
-}
-
-void LocalFeed::setChange(const QString& change) {
-    if (change != change_) {
-        change_ = change;
-        emit changed();
-    }
 }
 
 void LocalFeed::update() {

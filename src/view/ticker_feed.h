@@ -1,7 +1,9 @@
 #pragma once
 
+#include "fetch/price_history.h"
 #include "price/price_provider.h"
 
+#include <QLocale>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -45,20 +47,19 @@ signals:
 
 // The state of this process's own fetcher. It says `changed` when the fetcher changes and
 // when the price turns stale with time alone (one timer, armed only while the price is
-// fresh).
+// fresh). With a history, it adds every fetched price to it and takes the day's change
+// from it.
 class LocalFeed : public TickerFeed {
     Q_OBJECT
 
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    LocalFeed(PriceFetcher& fetcher, double interval, Clock clock, QObject* parent = nullptr);
+    LocalFeed(PriceFetcher& fetcher, double interval, QLocale locale, Clock clock,
+              std::optional<PriceHistory> history = std::nullopt, QObject* parent = nullptr);
 
     TickerState state() const override;
     void refresh() override;
-
-    // The change text, which the owner of the price history computes after each pass.
-    void setChange(const QString& change);
 
     // How old a price may be before it is stale: two update intervals, at least 10 s (an
     // interval of 0 runs passes back to back). An unusable interval counts as 60 s.
@@ -66,9 +67,12 @@ public:
 
 private:
     void update();
+    void readChange();
 
     PriceFetcher& fetcher_;
+    std::optional<PriceHistory> history_;
     std::chrono::milliseconds staleAge_;
+    QLocale locale_;
     Clock clock_;
     QString change_;
     QTimer staleTimer_;

@@ -1,0 +1,96 @@
+#include "alert_notifications.h"
+
+#include "bus/status_notifier_item.h"
+#include "price/log_sink.h"
+#include "view/price_text.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+AlertNotifications::AlertNotifications(QDBusConnection bus, SettingsFile settings,
+                                       AlertLevels commandLine, std::optional<double> previous,
+                                       QLocale locale, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)), settings_(std::move(settings)),
+      commandLine_(commandLine), locale_(std::move(locale)), alerts_(previous) {
+    // A store replaces the file by a rename, so its directory is watched too.
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &AlertNotifications::readLevels);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this,
+            &AlertNotifications::readLevels);
+    readLevels();
+}
+
+void AlertNotifications::useSettingsLevels(bool use) {
+    if (use != useSettings_) {
+        useSettings_ = use;
+        readLevels();
+    }
+}
+
+void AlertNotifications::readLevels() {
+    watch();
+    const AlertLevels stored = useSettings_ ? readAlertLevels(settings_) : AlertLevels{};
+    alerts_.setLevels({commandLine_.above ? commandLine_.above : stored.above,
+                       commandLine_.below ? commandLine_.below : stored.below});
+}
+
+void AlertNotifications::watch() {
+    const QString directory = QFileInfo(settings_.path()).absolutePath();
+    const bool wanted = useSettings_ && (!commandLine_.above || !commandLine_.below);
+    if (!wanted) {
+        if (!watcher_.files().isEmpty() || !watcher_.directories().isEmpty()) {
+            watcher_.removePaths(watcher_.files() + watcher_.directories());
+        }
+        return;
+    }
+    if (!watcher_.directories().contains(directory) && QFileInfo(directory).isDir()) {
+        watcher_.addPath(directory);
+    }
+    // A new file after each rename; addPath refuses a path it watches already.
+    if (!watcher_.files().contains(settings_.path()) && QFileInfo::exists(settings_.path())) {
+        watcher_.addPath(settings_.path());
+    }
+}
+
+void AlertNotifications::observe(const BitcoinPrice& price) {
+    for (const PriceAlerts::Alert& alert : alerts_.observe(price.usd)) {
+        notify(summary(alert), statusItemTitle(price, locale_) + QStringLiteral(" from ") +
+                                   QString::fromStdString(price.source));
+    }
+}
+
+QString AlertNotifications::summary(const PriceAlerts::Alert& alert) {
+    // Dollars as Americans write them, cents only when the level has some.
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const bool whole = std::trunc(alert.level) == alert.level;
+    return QStringLiteral("Bitcoin %1 $%2")
+        .arg(alert.above ? QStringLiteral("above") : QStringLiteral("below"),
+             english.toString(alert.level, 'f', whole ? 0 : 2));
+}
+
+void AlertNotifications::notify(const QString& summary, const QString& body) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/Notifications"),
+                                       service, QStringLiteral("Notify"));
+    call << QStringLiteral("Brimwell Ticker") << 0u << tickerSniIcon(IconVariant::normal).name
+         << summary << body << QStringList() << QVariantMap() << -1;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [summary](QDBusPendingCallWatcher* reply) {
+                reply->deleteLater();
+                if (!reply->isError()) {
+                    return;
+                }
+                const QDBusError error = reply->error();
+                LogSink::write(error.type() == QDBusError::ServiceUnknown
+                                   ? "[ticker] no notification service on the session bus; "
+                                     "not shown: " +
+                                         summary.toStdString()
+                                   : "[ticker] alert not shown (" + error.message().toStdString() +
+                                         "): " + summary.toStdString());
+            });
+}

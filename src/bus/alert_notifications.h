@@ -1,0 +1,47 @@
+#pragma once
+
+#include "fetch/price_alerts.h"
+#include "price/price_provider.h"
+
+#include <QDBusConnection>
+#include <QFileSystemWatcher>
+#include <QLocale>
+#include <QObject>
+
+// Price alerts as desktop notifications (org.freedesktop.Notifications on the session bus):
+// summary "Bitcoin above $70,000" (or below), body the title and the source, the item's
+// icon. The levels are this run's command line's where it gives them, else the settings
+// file's, read at start and again whenever the file changes on disk (a file watch).
+class AlertNotifications : public QObject {
+    Q_OBJECT
+
+public:
+    static inline const QString service = QStringLiteral("org.freedesktop.Notifications");
+
+    // `previous`: the price known before the first pass (the stored one).
+    AlertNotifications(QDBusConnection bus, SettingsFile settings, AlertLevels commandLine,
+                       std::optional<double> previous, QLocale locale, QObject* parent = nullptr);
+
+    // A successful pass's price.
+    void observe(const BitcoinPrice& price);
+
+    // Whether the settings file's levels count: not while the agent, which alerts on them
+    // itself, gives the prices.
+    void useSettingsLevels(bool use);
+
+    // "Bitcoin above $70,000", "Bitcoin below $60,000.50".
+    static QString summary(const PriceAlerts::Alert& alert);
+
+private:
+    void readLevels();
+    void watch();
+    void notify(const QString& summary, const QString& body);
+
+    QDBusConnection bus_;
+    SettingsFile settings_;
+    AlertLevels commandLine_;
+    QLocale locale_;
+    PriceAlerts alerts_;
+    bool useSettings_ = true;
+    QFileSystemWatcher watcher_;
+};

@@ -1,0 +1,78 @@
+#include "price_alerts.h"
+
+#include "price/log_sink.h"
+
+#include <cmath>
+
+namespace {
+
+std::optional<double> level(const SettingsFile& settings, const QString& key, QString& said) {
+    const auto value = settings.value(key);
+    if (!value ||
+        (value->typeId() == QMetaType::QString && value->toString().trimmed().isEmpty())) {
+        said.clear();
+        return std::nullopt;
+    }
+    bool ok = false;
+    const double usd = value->typeId() == QMetaType::QString ? value->toString().toDouble(&ok) : 0;
+    if (ok && std::isfinite(usd) && usd > 0) {
+        said.clear();
+        return usd;
+    }
+    const QString text = value->typeId() == QMetaType::QString ? value->toString()
+                                                               : QStringLiteral("(not a number)");
+    if (text != said) {
+        said = text;
+        LogSink::write("[ticker] " + key.toStdString() + " '" + text.toStdString() +
+                       "' is not a price in US dollars; no alert for it");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+AlertLevels readAlertLevels(const SettingsFile& settings) {
+    static QString saidAbove;
+    static QString saidBelow;
+    return {level(settings, alertAboveKey, saidAbove), level(settings, alertBelowKey, saidBelow)};
+}
+
+PriceAlerts::PriceAlerts(std::optional<double> previous) : last_(previous) {}
+
+void PriceAlerts::arm(Level& level, bool above) const {
+    level.armed =
+        !last_ || !level.value || (above ? *last_ <= *level.value : *last_ >= *level.value);
+}
+
+void PriceAlerts::setLevels(const AlertLevels& levels) {
+    if (levels.above != above_.value) {
+        above_.value = levels.above;
+        arm(above_, true);
+    }
+    if (levels.below != below_.value) {
+        below_.value = levels.below;
+        arm(below_, false);
+    }
+}
+
+std::vector<PriceAlerts::Alert> PriceAlerts::observe(double usd) {
+    std::vector<Alert> alerts;
+    if (above_.value) {
+        if (above_.armed && usd > *above_.value) {
+            alerts.push_back({true, *above_.value});
+            above_.armed = false;
+        } else if (!above_.armed && usd <= *above_.value * (1 - rearmMargin)) {
+            above_.armed = true;
+        }
+    }
+    if (below_.value) {
+        if (below_.armed && usd < *below_.value) {
+            alerts.push_back({false, *below_.value});
+            below_.armed = false;
+        } else if (!below_.armed && usd >= *below_.value * (1 + rearmMargin)) {
+            below_.armed = true;
+        }
+    }
+    last_ = usd;
+    return alerts;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "price/price_provider.h"
+
+#include <QString>
+
+#include <chrono>
+#include <vector>
+
+// The prices of the last days, for the popover's picture of the day and the change over
+// it: one line per point, "UNIX_SECONDS USD", appended after each successful pass, at most
+// one point a minute. Points older than a week go when the file is compacted, which
+// replaces it whole (so no point it keeps is ever lost); a torn last line, left by a crash
+// in mid-write, is ignored and cut off at the next append. The agent and status bars of
+// one user share the file, taking turns under a lock on its directory.
+class PriceHistory {
+public:
+    using Clock = std::chrono::system_clock;
+
+    struct Point {
+        Clock::time_point time;
+        double usd = 0;
+        bool operator==(const Point&) const = default;
+    };
+
+    static constexpr std::chrono::hours kept{24 * 7};
+    static constexpr std::chrono::minutes spacing{1};
+    // A week of points takes about 220 KB; the file is compacted past half this, and no
+    // more than this is ever read.
+    static constexpr qint64 maxFileBytes = 1 << 20;
+
+    // $XDG_STATE_HOME/brimwell-ticker/history, ~/.local/state/... when unset, empty or
+    // relative.
+    static QString defaultPath();
+
+    explicit PriceHistory(QString path = defaultPath());
+
+    const QString& path() const { return path_; }
+
+    // Adds the price as a point at its timestamp, unless the newest point is less than a
+    // minute older. Failures are silent: the history is a nicety, never in the way.
+    void append(const BitcoinPrice& price, Clock::time_point now);
+
+    // The points from `since` on, oldest first.
+    std::vector<Point> read(Clock::time_point since) const;
+
+private:
+    QString path_;
+};
