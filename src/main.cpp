@@ -169,9 +169,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // A peer that closes early must not end the process; libcurl is set up before any
-    // worker thread exists.
+    // A peer that closes early must not end the process, nor a file size limit: the write
+    // fails and is handled as any failed write. libcurl is set up before any worker thread
+    // exists.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     int status = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fcntl.h>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -152,11 +153,15 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
                     (!points.empty() && now - points.front().time > kept + std::chrono::hours(24)));
     if (compact) {
         // Replaced whole: the points kept are in the new file before it takes the old
-        // one's place.
+        // one's place. A point a minute at most, whoever wrote the file.
+        std::stable_sort(points.begin(), points.end(),
+                         [](const Point& a, const Point& b) { return a.time < b.time; });
         std::string keptText;
+        std::optional<Clock::time_point> last;
         for (const Point& point : points) {
-            if (now - point.time <= kept) {
+            if (now - point.time <= kept && (!last || point.time - *last >= spacing)) {
                 keptText += line(point);
+                last = point.time;
             }
         }
         [[maybe_unused]] const bool written =

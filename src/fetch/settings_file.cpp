@@ -69,7 +69,7 @@ std::optional<QString> unescapedKey(QByteArrayView raw) {
 IniDocument parse(const QByteArray& text) {
     IniDocument document;
     auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(text);
+    const QString decoded = decoder.decode(text);
     document.understood = !decoder.hasError();
     QList<QByteArray> pieces = text.split('\n');
     if (!pieces.isEmpty() && pieces.last().isEmpty()) {

@@ -132,7 +132,9 @@ QString quoteTime(std::chrono::system_clock::time_point then,
         return duration_cast<std::chrono::milliseconds>(point.time_since_epoch()).count();
     };
     const QDateTime at = QDateTime::fromMSecsSinceEpoch(milliseconds(then));
-    const QString time = locale.toString(at.time(), QLocale::ShortFormat);
+    // To the minute: some locales' short form (C's among them) has seconds too.
+    const QString time =
+        locale.toString(at.time(), locale.timeFormat(QLocale::ShortFormat).remove(":ss"));
     if (at.date() == QDateTime::fromMSecsSinceEpoch(milliseconds(now)).date()) {
         return time;
     }

@@ -16,14 +16,14 @@ class PriceFetcher;
 
 // Everything the views show at one moment.
 struct TickerState {
-    std::optional<BitcoinPrice> latestPrice;
-    std::optional<QString> lastError;
+    std::optional<BitcoinPrice> latestPrice{};
+    std::optional<QString> lastError{};
     // The last pass failed, or the price is older than two update intervals: views show
     // it muted, with the title text unchanged.
     bool stale = false;
     // How the price moved over the last day ("+2.3 % in 24 h"); empty until an hour of
     // prices has been recorded.
-    QString change;
+    QString change{};
 
     bool operator==(const TickerState&) const = default;
 };

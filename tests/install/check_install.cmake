@@ -10,7 +10,10 @@ endif()
 set(binary "${PREFIX}/bin/brimwell-ticker")
 foreach(path
         bin/brimwell-ticker
+        libexec/brimwell-ticker/brimwell-ticker-panel
         share/icons/hicolor/scalable/apps/brimwell-ticker.svg
+        share/icons/hicolor/22x22/apps/brimwell-ticker.png
+        share/icons/hicolor/22x22/apps/brimwell-ticker-stale.png
         share/applications/brimwell-ticker.desktop
         etc/xdg/autostart/brimwell-ticker.desktop
         share/systemd/user/brimwell-ticker.service)
@@ -20,7 +23,8 @@ foreach(path
 endforeach()
 
 file(READ "${PREFIX}/share/systemd/user/brimwell-ticker.service" unit)
-foreach(line "ExecStart=${binary}\n" "Restart=on-failure\n" "WantedBy=graphical-session.target\n")
+foreach(line "ExecStart=${binary}\n" "Restart=on-failure\n" "WantedBy=graphical-session.target\n"
+        "After=graphical-session.target\n" "PartOf=graphical-session.target\n")
     string(FIND "${unit}" "${line}" found)
     if(found EQUAL -1)
         message(FATAL_ERROR "the unit lacks ${line}")

@@ -1,15 +1,19 @@
-#include <curl/curl.h>
+// The tests' main: an application object first, as the code under test needs an event
+// loop; a widget one for tests of the GUI.
+#ifdef BRIMWELL_WIDGETS
+#include <QApplication>
+using Application = QApplication;
+#else
+#include <QCoreApplication>
+using Application = QCoreApplication;
+#endif
 #include <gtest/gtest.h>
 
-#include <csignal>
-
-// As the program does at start: libcurl set up once before any thread runs, and a peer
-// that closes early must not kill the process.
 int main(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+#ifdef BRIMWELL_WIDGETS
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // no display in tests
+#endif
+    Application app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    curl_global_cleanup();
-    return result;
+    return RUN_ALL_TESTS();
 }

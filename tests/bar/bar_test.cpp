@@ -1,0 +1,94 @@
+// Status-bar records in each format, and an output that never waits for its reader.
+
+#include "bar/bar_stream.h"
+#include "test_support.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+TEST(BarRecord, saysTheStateInEachFormat) {
+    const auto now = Clock::now();
+    const BitcoinPrice price{67432.49, now - 3min, "kraken"};
+    const QLocale c = QLocale::c();
+    EXPECT_EQ(barRecord(BarFormat::waybar, {}, now, c),
+              R"({"text":"₿ ...","alt":"","tooltip":"Fetching...","class":"pending"})");
+    EXPECT_EQ(barRecord(BarFormat::waybar, {price}, now, c),
+              R"({"text":"₿ 67,432","alt":"kraken","tooltip":"₿ 67,432\n₿ → USD\n)"
+              R"(Source: kraken\nUpdated: 3 min","class":"ok"})");
+    EXPECT_EQ(barRecord(BarFormat::waybar, {price, {}, true, "+1.0 % in 24 h"}, now, c),
+              R"({"text":"₿ 67,432","alt":"kraken","tooltip":"₿ 67,432\n₿ → USD\n)"
+              R"(+1.0 % in 24 h\nSource: kraken\nUpdated: 3 min","class":"stale"})");
+    EXPECT_NE(
+        barRecord(BarFormat::waybar, {price, "down", true}, now, c).find(R"("class":"error")"),
+        std::string::npos);
+    EXPECT_EQ(barRecord(BarFormat::plain, {price, "down"}, now, c), "₿ 67,432");
+    EXPECT_EQ(barRecord(BarFormat::i3bar, {price}, now, c),
+              R"([{"name":"brimwell-ticker","full_text":"₿ 67,432"}])");
+    EXPECT_EQ(barRecord(BarFormat::i3bar, {price, {}, true}, now, c),
+              R"([{"name":"brimwell-ticker","full_text":"₿ 67,432","color":"#888888"}])");
+    EXPECT_EQ(barRecord(BarFormat::i3bar, {price, "down", true}, now, c),
+              R"([{"name":"brimwell-ticker","full_text":"₿ 67,432","color":"#FF0000"}])");
+    EXPECT_EQ(barRecord(BarFormat::waybar, {{}, "a\xff\"b"}, now, c),
+              R"({"text":"₿ ...","alt":"","tooltip":"Fetching...\na)"
+              "\xef\xbf\xbd"
+              R"(\"b","class":"error"})");
+}
+
+struct Pipe {
+    int fds[2];
+    Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+    ~Pipe() {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    std::string drain() {
+        std::string text(1 << 20, '\0');
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        const ssize_t got = ::read(fds[0], text.data(), text.size());
+        return text.substr(0, std::size_t(std::max<ssize_t>(got, 0)));
+    }
+};
+
+TEST(BarOutput, neverWaitsForItsReaderAndKeepsOnlyTheNewestWaitingRecord) {
+    Pipe pipe;
+    BarOutput output(BarFormat::i3bar, pipe.fds[1]);
+    output.write("[1]");
+    EXPECT_EQ(pipe.drain(), "{\"version\":1}\n[\n[1]\n");
+    const std::string big(70000, 'x'); // more than the pipe holds
+    output.write(big);
+    output.write("[2]");
+    output.write("[3]");
+    EXPECT_FALSE(output.flushed());
+    std::string read;
+    QSignalSpy drained(&output, &BarOutput::drained);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            read += pipe.drain();
+            return output.flushed();
+        },
+        3000));
+    read += pipe.drain();
+    EXPECT_EQ(read, "," + big + "\n,[3]\n");
+    EXPECT_EQ(drained.size(), 1);
+}
+
+TEST(BarOutput, endsWhenTheReaderGoesAwayEvenWithNothingToWrite) {
+    Pipe pipe;
+    BarOutput output(BarFormat::plain, pipe.fds[1]);
+    QSignalSpy closed(&output, &BarOutput::closed);
+    QTest::qWait(100);
+    EXPECT_EQ(closed.size(), 0);
+    ::close(pipe.fds[0]);
+    pipe.fds[0] = ::open("/dev/null", O_RDONLY);
+    EXPECT_TRUE(closed.wait(2000));
+}
+
+} // namespace

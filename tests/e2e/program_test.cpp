@@ -1,0 +1,414 @@
+// The built program as users, status bars, panels and logins drive it: its command line,
+// output, exit status, settings file and signals, against local HTTPS services, a private
+// session bus and a panel host's watcher of the test's own.
+
+#include "bus/dbus_types.h"
+#include "fetch/last_price_cache.h"
+#include "test_support.h"
+
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+const char* const mempoolBody = R"({"USD":67432.49})";
+
+QString rendered(int code) {
+    return "The operation couldn\u2019t be completed. (Brimwell_Ticker.PriceError error " +
+           QString::number(code) + ".)";
+}
+
+class ProgramTest : public testing::Test {
+protected:
+    QTemporaryDir home;
+    LocalServices services;
+
+    SettingsFile settings() const {
+        return SettingsFile(home.filePath("config/brimwell-ticker/brimwell-ticker.conf"));
+    }
+    void store(Clock::time_point when) const {
+        LastPriceCache(settings()).store({67250.5, when, "coinbase"});
+    }
+    std::unique_ptr<Program> run(QStringList arguments,
+                                 QProcessEnvironment environment = {}) const {
+        if (environment.isEmpty()) {
+            environment = Program::user(home.path());
+        }
+        return std::make_unique<Program>(arguments + services.arguments(), environment);
+    }
+};
+
+TEST(CommandLine, refusesWhatMakesNoSenseInOneLineWithTheUsage) {
+    QTemporaryDir home;
+    const std::pair<QStringList, QString> bad[] = {
+        {{"--interval", "-1"}, "--interval: '-1' is not a number of seconds (0 or more)"},
+        {{"--interval", "nan"}, "--interval: 'nan' is not a number of seconds (0 or more)"},
+        {{"--interval=1e400"}, "--interval: '1e400' is not a number of seconds (0 or more)"},
+        {{"--interval"}, "--interval needs a number of seconds"},
+        {{"--connect-to", "a:b:c:d"},
+         "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:b:c:d'"},
+        {{"--connect-to", "a:1:b"},
+         "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:1:b'"},
+        {{"--cacert", "/dev/zero"}, "--cacert: '/dev/zero' is not a readable file"},
+        {{"--cacert", "/"}, "--cacert: '/' is not a readable file"},
+        {{"--cacert", "a\nb\x1b"}, "--cacert: 'a\\nb\\x1b' is not a readable file"},
+        {{"--alert-above", "-3"}, "--alert-above: '-3' is not a price in US dollars"},
+        {{"--bar=xml"}, "--bar: unknown format 'xml' (plain, waybar or i3bar)"},
+        {{"--once", "--bar"}, "--once and --bar cannot be used together"},
+        {{"--fast"}, "unknown option '--fast'"},
+        {{"now"}, "unexpected argument 'now'"}};
+    for (const auto& [arguments, reason] : bad) {
+        Program program(arguments, Program::user(home.path()));
+        EXPECT_EQ(program.waitForExit(), 2) << reason.toStdString();
+        const QStringList lines = program.standardError().split('\n');
+        EXPECT_EQ(lines[0], "brimwell-ticker: " + reason);
+        EXPECT_TRUE(lines[1].startsWith("usage: brimwell-ticker ")) << reason.toStdString();
+    }
+    Program version({"--version"}, Program::user(home.path()));
+    EXPECT_EQ(version.readLine(), "brimwell-ticker 0.1.0");
+    Program help({"--help"}, Program::user(home.path()));
+    EXPECT_TRUE(help.readLine()->startsWith("usage: brimwell-ticker"));
+    EXPECT_EQ(help.waitForExit(), 0);
+}
+
+TEST_F(ProgramTest, onceShowsTheFirstPriceOfThePassAndStoresIt) {
+    services.answer(servicePaths[0], 503, mempoolBody);
+    services.answer(servicePaths[1], 200,
+                    R"({"data":{"amount":"1234567.8","base":"BTC","currency":"USD"}})");
+    services.start();
+    QProcessEnvironment german = Program::user(home.path());
+    german.insert("LC_ALL", "de_DE.UTF-8");
+    const auto once = run({"--once"}, german);
+    EXPECT_EQ(once->readLine(), "\u20bf 1,234,568");
+    EXPECT_EQ(once->waitForExit(), 0);
+    EXPECT_EQ(LastPriceCache(settings()).restore()->source, "coinbase");
+    EXPECT_EQ(services.requests, 2);
+}
+
+TEST_F(ProgramTest, onceWithEveryProviderFailingShowsTheStoredPriceAndTheFailure) {
+    services.start(); // 404 everywhere
+    store(Clock::now() - 1h);
+    const QByteArray before = QFile(settings().path()).exists() ? QByteArray("x") : "";
+    const auto once = run({"--once"});
+    EXPECT_EQ(once->readLine(), "\u20bf 67,250");
+    EXPECT_EQ(once->waitForExit(), 1);
+    EXPECT_EQ(once->standardError(),
+              "All providers failed. mempool.space: " + rendered(2) +
+                  " | coinbase: " + rendered(2) + " | kraken: " + rendered(2) +
+                  " | blockchain.info: " + rendered(2) + " | coingecko: " + rendered(2) + "\n");
+    EXPECT_EQ(LastPriceCache(settings()).restore()->usd, 67250.5);
+    (void)before;
+}
+
+TEST_F(ProgramTest, aSignalEndsEveryModeAtOnceWithoutLoggingTheAbortedRequest) {
+    services.server().Get(servicePaths[0], [&](const auto&, auto&) { services.hold(20s); });
+    services.start();
+    for (const QString mode : {"--once", "--bar"}) {
+        const auto program = run({mode});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return services.requests > 0; }, 5000));
+        services.requests = 0;
+        program->signal(SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(program->waitForExit(), mode == "--once" ? 128 + SIGTERM : 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        EXPECT_EQ(program->standardError(),
+                  mode == "--once" ? "brimwell-ticker: ended by SIGTERM before the pass was over\n"
+                                   : "");
+    }
+}
+
+TEST_F(ProgramTest, barsGetARecordPerChangeStaleFromAnOldPriceAndRefreshOnSigusr1) {
+    store(Clock::now() - 72h);
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        if (services.requests == 1) {
+            services.hold(500ms); // the stored price shows first
+        }
+        response.set_content(mempoolBody, "application/json");
+    });
+    services.start();
+    const auto waybar = run({"--bar=waybar", "--interval", "3600"});
+    const auto first = waybar->readLine();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(
+        first->startsWith(R"({"text":"₿ 67,250","alt":"coinbase","tooltip":"₿ 67,250)"));
+    EXPECT_TRUE(first->endsWith(R"(Updated: 3 days","class":"stale"})")) << first->toStdString();
+    const auto second = waybar->readLine();
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(second->endsWith(R"(Updated: less than 1 min","class":"ok"})"));
+    waybar->signal(SIGUSR1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests == 2; }, 5000));
+
+    const auto i3bar = run({"--bar=i3bar", "--interval", "3600"});
+    EXPECT_EQ(i3bar->readLine(), R"({"version":1})");
+    EXPECT_EQ(i3bar->readLine(), "[");
+    EXPECT_TRUE(i3bar->readLine()->startsWith(R"([{"name":"brimwell-ticker","full_text")"));
+}
+
+TEST_F(ProgramTest, aBarWhoseReaderLeftEndsAndNoModeButTheGuiMapsAGuiLibrary) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    const QString fifo = home.filePath("bar");
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    const int reader =
+        ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QProcess bar;
+    bar.setProcessEnvironment(Program::user(home.path()));
+    bar.setStandardOutputFile(fifo);
+    bar.start(Program::binary(), QStringList{"--bar", "--interval", "3600"} + services.arguments());
+    char line[64];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ::read(reader, line, sizeof line) > 0; }, 5000));
+    QFile maps(QString("/proc/%1/maps").arg(bar.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = maps.readAll();
+    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libQt6Svg", "libxcb", "libX11",
+                                "libfontconfig", "libfreetype"}) {
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    }
+    EXPECT_TRUE(mapped.contains("libQt6Core"));
+    ::close(reader); // the bar went away; the title stays as it is
+    EXPECT_TRUE(bar.waitForFinished(2000));
+    EXPECT_EQ(bar.exitCode(), 0);
+}
+
+TEST_F(ProgramTest, settingsThatAreNoFileDoNotHoldUpTheStartAndStoresSurviveKillsAndFullDisks) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    const QString path = settings().path();
+    QDir().mkpath(QFileInfo(path).path());
+    ::mkfifo(QFile::encodeName(path).constData(), 0600);
+    const auto once = run({"--once"});
+    EXPECT_EQ(once->readLine(5s), "\u20bf 67,432");
+    EXPECT_TRUE(once->standardError().contains("is not a regular file; using the defaults"));
+    QFile::remove(path);
+
+    // Killed at any moment of a store, the file holds the old record or the new one.
+    store(Clock::now());
+    for (int kill = 0; kill < 15; ++kill) {
+        const auto victim = run({"--once"});
+        QTest::qWait(int(QRandomGenerator::global()->bounded(60)));
+        victim->signal(SIGKILL);
+        victim->waitForExit();
+        ASSERT_TRUE(LastPriceCache(settings()).restore()) << "after kill " << kill;
+    }
+    // A store that does not fit the disk (a file size limit stands in) leaves the file.
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray before = file.readAll();
+    file.close();
+    QProcessEnvironment environment = Program::user(home.path());
+    QProcess limited;
+    limited.setProcessEnvironment(environment);
+    limited.start("prlimit",
+                  QStringList{"--fsize=40", Program::binary(), "--once"} + services.arguments());
+    ASSERT_TRUE(limited.waitForFinished(10000));
+    EXPECT_EQ(limited.readAllStandardOutput(), "\u20bf 67,432\n");
+    EXPECT_TRUE(limited.readAllStandardError().contains("could not be written"));
+    file.open(QIODevice::ReadOnly);
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(), 1);
+}
+
+// A user who may not write the settings directory: root may, so this runs as nobody.
+TEST_F(ProgramTest, aStoreIntoADirectoryTheUserMayNotWriteLeavesTheFile) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    store(Clock::now() - 1h);
+    const QString directory = QFileInfo(settings().path()).path();
+    for (const QString& path : {home.path(), home.filePath("config"), directory}) {
+        ::chmod(QFile::encodeName(path).constData(), 0755);
+    }
+    ::chmod(QFile::encodeName(settings().path()).constData(), 0666);
+    const QByteArray before = [&] {
+        QFile file(settings().path());
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    QProcess once;
+    once.setProcessEnvironment(Program::user(home.path()));
+    once.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                      Program::binary(), "--once"} +
+                              services.arguments());
+    ASSERT_TRUE(once.waitForFinished(10000));
+    EXPECT_EQ(once.readAllStandardOutput(), "\u20bf 67,432\n")
+        << once.readAllStandardError().toStdString();
+    QFile file(settings().path());
+    file.open(QIODevice::ReadOnly);
+    EXPECT_EQ(file.readAll(), before);
+}
+
+class AgentTest : public ProgramTest {
+protected:
+    PrivateBus bus;
+    QDBusConnection host = bus.connect("host");
+    TestWatcher watcher{host};
+
+    QProcessEnvironment session() const {
+        QProcessEnvironment environment = Program::user(home.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+        return environment;
+    }
+    std::unique_ptr<Program> agent(QStringList arguments = {"--interval", "3600"}) {
+        return run(arguments, session());
+    }
+    QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                      const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            path.startsWith("/org") ? "org.brimwell.Ticker1" : watcher.items.value(0), path,
+            interface, method);
+        message.setArguments(arguments);
+        return host.call(message, QDBus::BlockWithGui);
+    }
+    QVariant item(const char* name) {
+        const QDBusReply<QDBusVariant> reply =
+            call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                 {"org.kde.StatusNotifierItem", name});
+        return reply.isValid() ? reply.value().variant() : QVariant();
+    }
+    void click(int id) {
+        call("/MenuBar", "com.canonical.dbusmenu", "Event",
+             {id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
+};
+
+TEST_F(AgentTest, showsTheStoredThenTheFetchedPriceAndAppearsWhenAPanelComesLate) {
+    store(Clock::now());
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        services.hold(3500ms);
+        response.set_content(mempoolBody, "application/json");
+    });
+    services.start();
+    const auto ticker = agent();
+    QTest::qWait(2000); // logged in before the panel
+    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, 3000));
+    EXPECT_EQ(item("XAyatanaLabel"), "\u20bf 67,250");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }, 3000));
+    EXPECT_EQ(item("ItemIsMenu"), false);
+    EXPECT_TRUE(item("IconName").toString().endsWith("brimwell-ticker.png"));
+    ticker->signal(SIGTERM);
+    EXPECT_EQ(ticker->waitForExit(), 0);
+    EXPECT_EQ(ticker->standardError(),
+              "brimwell-ticker: no panel item host or system tray yet; waiting for a panel to "
+              "appear\nbrimwell-ticker: showing the price in the panel as a StatusNotifierItem\n");
+}
+
+TEST_F(AgentTest, oneAgentPerSessionWhoseMenuRefreshesAndQuits) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    ASSERT_TRUE(watcher.start());
+    const auto first = agent();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }, 5000));
+    const auto second = agent();
+    EXPECT_EQ(second->waitForExit(), 0);
+    EXPECT_EQ(second->standardError(),
+              QString("brimwell-ticker is already running (pid %1)\n").arg(first->pid()));
+    const QDBusMessage layout =
+        call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}});
+    QStringList labels;
+    for (const auto& entry : qdbus_cast<DBusMenuLayoutItem>(layout.arguments().value(1)).children) {
+        labels << entry.properties.value("label").toString();
+    }
+    EXPECT_EQ(labels.mid(0, 4), (QStringList{"\u20bf 67,432", "\u20bf \u2192 USD",
+                                             "Source: mempool.space", "Updated: 0 sec"}));
+    click(labels.indexOf("Refresh") >= 0 ? 1 : -1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests == 2; }, 3000));
+    click(2); // Quit
+    EXPECT_EQ(first->waitForExit(3s), 0);
+}
+
+TEST_F(AgentTest, aStalePriceIsMutedAndSignalsFromTheFirstInstantAreHeard) {
+    store(Clock::now() - 72h); // and every service fails
+    services.start();
+    ASSERT_TRUE(watcher.start());
+    const auto ticker = agent();
+    ASSERT_TRUE(ticker->handles(SIGUSR1));
+    ticker->signal(SIGUSR1); // while it starts: a pass, not the end
+    ASSERT_TRUE(QTest::qWaitFor([&] { return services.requests >= 10; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, 3000));
+    EXPECT_EQ(item("XAyatanaLabel"), "\u20bf 67,250");
+    EXPECT_TRUE(item("IconName").toString().endsWith("brimwell-ticker-stale.png"));
+    const auto toolTip = qdbus_cast<SniToolTip>(item("ToolTip"));
+    EXPECT_TRUE(toolTip.text.contains("Unchanged since ")) << toolTip.text.toStdString();
+    EXPECT_EQ(call("/org/brimwell/Ticker", "org.freedesktop.DBus.Properties", "Get",
+                   {"org.brimwell.Ticker1", "Stale"})
+                  .arguments()
+                  .value(0)
+                  .value<QDBusVariant>()
+                  .variant(),
+              true);
+}
+
+TEST_F(AgentTest, aFullStderrPipeStopsNeitherPassesNorTheEnd) {
+    // A decode error logged by each provider, one of them long: the member path of a
+    // mistyped value names a pair of 3,000 characters.
+    for (const char* path : servicePaths) {
+        services.answer(path, 200,
+                        path == servicePaths[2] ? R"({"error":[],"result":{")" +
+                                                      std::string(3000, 'X') + R"(":{"c":[1]}}})"
+                                                : std::string("not json"));
+    }
+    services.start();
+    const QString fifo = home.filePath("stderr");
+    ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+    const int reader =
+        ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QProcess ticker;
+    ticker.setProcessEnvironment(session());
+    ticker.setStandardErrorFile(fifo);
+    ticker.start(Program::binary(), QStringList{"--interval", "0"} + services.arguments());
+    const auto queued = [&] {
+        int bytes = 0;
+        ::ioctl(reader, FIONREAD, &bytes);
+        return bytes;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queued() > 60000; }, 30000)); // the pipe is full
+    const int before = services.requests;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before + 50; }, 10000));
+    ::kill(pid_t(ticker.processId()), SIGTERM);
+    EXPECT_TRUE(ticker.waitForFinished(1000));
+    ::close(reader);
+}
+
+TEST_F(AgentTest, barsAttachToTheAgentAndTakeOverWhenItQuits) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    ASSERT_TRUE(watcher.start());
+    const auto ticker = agent({"--interval", "2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return services.requests == 1; }, 5000));
+    const auto bar = run({"--bar", "--interval", "2"}, session());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->readLine() == "\u20bf 67,432"; }, 3000));
+    QTest::qWait(5000); // two more passes of the agent's, none of the bar's
+    EXPECT_LE(services.requests, 4);
+    call("/org/brimwell/Ticker", "org.brimwell.Ticker1", "Quit");
+    EXPECT_EQ(ticker->waitForExit(), 0);
+    const int before = services.requests;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests == before + 1; }, 1000));
+}
+
+TEST_F(ProgramTest, withoutADesktopSessionTheTitleStreamsToStdout) {
+    services.answer(servicePaths[0], 200, mempoolBody);
+    services.start();
+    const auto ticker = run({});
+    EXPECT_EQ(ticker->readLine(), "\u20bf ...");
+    EXPECT_EQ(ticker->readLine(), "\u20bf 67,432");
+    ticker->signal(SIGTERM);
+    EXPECT_EQ(ticker->waitForExit(), 0);
+    EXPECT_EQ(ticker->standardError(), "brimwell-ticker: no desktop session; streaming the title "
+                                       "to stdout as with --bar=plain\n");
+}
+
+} // namespace
