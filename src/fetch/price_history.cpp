@@ -23,6 +23,13 @@ std::int64_t unixSeconds(Clock::time_point time) {
     return std::chrono::floor<std::chrono::seconds>(time.time_since_epoch()).count();
 }
 
+// Points from 1970 to 2255 only: the difference of any two then fits a time point's
+// duration.
+constexpr std::int64_t latestSecond = 9'000'000'000;
+bool inRange(std::int64_t seconds) {
+    return seconds >= 0 && seconds <= latestSecond;
+}
+
 std::string line(const PriceHistory::Point& point) {
     char text[64];
     auto end = std::to_chars(text, text + sizeof text, unixSeconds(point.time)).ptr;
@@ -56,7 +63,7 @@ std::vector<PriceHistory::Point> parse(std::string_view text) {
         // Within what a time point holds, and a price a provider could have given.
         if (timeError != std::errc() || timeEnd != entry.data() + space ||
             usdError != std::errc() || usdEnd != entry.data() + entry.size() ||
-            !isUsablePrice(usd) || seconds < -9'000'000'000 || seconds > 9'000'000'000) {
+            !isUsablePrice(usd) || !inRange(seconds)) {
             continue;
         }
         points.push_back({Clock::time_point(std::chrono::seconds(seconds)), usd});
@@ -129,6 +136,10 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
     if (!isUsablePrice(price.usd) || !QDir().mkpath(directory)) {
         return;
     }
+    const std::int64_t seconds = unixSeconds(price.timestamp);
+    if (!inRange(seconds) || !inRange(unixSeconds(now))) {
+        return;
+    }
     const DirectoryLock lock(directory);
     const int fd = ::open(QFile::encodeName(path_).constData(),
                           O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -141,7 +152,8 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
     const std::string text = readTail(fd);
     std::vector<Point> points = parse(text);
     const std::size_t whole = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
-    const bool newPoint = points.empty() || price.timestamp - points.back().time >= spacing;
+    // A minute from the newest point either way: a clock set back is no reason to stop.
+    const bool newPoint = points.empty() || std::chrono::abs(price.timestamp - points.back().time) >= spacing;
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     if (regular && newPoint) {
@@ -159,7 +171,10 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
         std::string keptText;
         std::optional<Clock::time_point> last;
         for (const Point& point : points) {
-            if (now - point.time <= kept && (!last || point.time - *last >= spacing)) {
+            // The week up to now; none in the future but by a clock's slip.
+            const bool kept = now - point.time <= PriceHistory::kept &&
+                              point.time - now <= std::chrono::hours(1);
+            if (kept && (!last || point.time - *last >= spacing)) {
                 keptText += line(point);
                 last = point.time;
             }

@@ -76,12 +76,9 @@ IniDocument parse(const QByteArray& text) {
         pieces.removeLast(); // the end of the last line
     }
     bool inGeneral = true;
-    for (QByteArray& piece : pieces) {
+    for (const QByteArray& piece : pieces) {
         IniLine line;
-        if (piece.endsWith('\r')) {
-            piece.chop(1);
-        }
-        line.text = piece;
+        line.text = piece; // a "\r" before the line end stays, as the whole line does
         const QByteArray trimmed = piece.trimmed();
         const qsizetype equals = trimmed.indexOf('=');
         if (trimmed.startsWith('[') && trimmed.endsWith(']')) {
@@ -237,17 +234,21 @@ FileRead readFile(const QString& path) {
     } else if (status.st_size > SettingsFile::maxFileBytes) {
         problem = where + " is larger than 1 MiB; using the defaults";
     } else {
-        text.resize(SettingsFile::maxFileBytes + 1);
+        // Room for the size it has, and for it to grow past the limit while it is read.
         qsizetype got = 0;
-        while (got < text.size()) {
+        text.resize(qsizetype(status.st_size) + 1);
+        while (got <= SettingsFile::maxFileBytes) {
+            if (got == text.size()) {
+                text.resize(std::min(text.size() * 2, SettingsFile::maxFileBytes + 1));
+            }
             const ssize_t n = ::read(fd, text.data() + got, std::size_t(text.size() - got));
             if (n < 0 && errno == EINTR) {
                 continue;
             }
             if (n <= 0) {
                 if (n < 0) {
-                    problem =
-                        where + " cannot be read: " + QString::fromLocal8Bit(std::strerror(errno));
+                    problem = where + " cannot be read: " +
+                              QString::fromLocal8Bit(std::strerror(errno));
                 }
                 break;
             }
