@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -14,3 +16,19 @@ inline void require(bool holds, const char* what) {
         std::abort();
     }
 }
+
+// `bytes` as the only file in a fresh directory, removed with all it holds afterwards, so
+// that no input sees what an earlier one left there.
+struct ScratchFile {
+    std::string directory = std::filesystem::temp_directory_path() / "brimwell-fuzz-XXXXXX";
+    std::string path;
+
+    ScratchFile(const char* name, std::string_view bytes) {
+        require(::mkdtemp(directory.data()) != nullptr, "mkdtemp failed");
+        path = directory + "/" + name;
+        std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    ~ScratchFile() { std::filesystem::remove_all(directory); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+};
