@@ -13,13 +13,12 @@ static const QString key = QStringLiteral("BrimwellTicker.LastPrice");
 // A record as the cache stores it: its quotes and commas need escaping and quoting.
 static const QByteArray record = R"({"usd":67250.5,"timestamp":757382400,"source":"coin\"base"})";
 
-// The lines of `text` that a store must keep, without their "\n" or "\r\n": all but those
-// that set the stored key in [General]. A key written with %-escapes may be that key too.
+// The lines of `text` that a store must keep, without their "\n": all but those that set
+// the stored key in [General]. A key written with %-escapes may be that key too.
 static QByteArrayList keptLines(const QByteArray& text) {
     QByteArrayList found;
     bool general = true;
-    for (QByteArray line : text.split('\n')) {
-        line.chop(line.endsWith('\r') ? 1 : 0);
+    for (const QByteArray& line : text.split('\n')) {
         const QByteArray trimmed = line.trimmed();
         const QByteArray name = trimmed.left(trimmed.indexOf('=')).trimmed();
         if (trimmed.startsWith('[') && trimmed.endsWith(']')) {

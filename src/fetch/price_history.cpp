@@ -23,11 +23,8 @@ std::int64_t unixSeconds(Clock::time_point time) {
     return std::chrono::floor<std::chrono::seconds>(time.time_since_epoch()).count();
 }
 
-// Points from 1970 to 2255 only: the difference of any two then fits a time point's
-// duration.
-constexpr std::int64_t latestSecond = 9'000'000'000;
 bool inRange(std::int64_t seconds) {
-    return seconds >= 0 && seconds <= latestSecond;
+    return seconds >= 0 && seconds <= PriceHistory::latest.count();
 }
 
 std::string line(const PriceHistory::Point& point) {
@@ -153,7 +150,8 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
     std::vector<Point> points = parse(text);
     const std::size_t whole = text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1;
     // A minute from the newest point either way: a clock set back is no reason to stop.
-    const bool newPoint = points.empty() || std::chrono::abs(price.timestamp - points.back().time) >= spacing;
+    const bool newPoint =
+        points.empty() || std::chrono::abs(price.timestamp - points.back().time) >= spacing;
     struct stat status {};
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     if (regular && newPoint) {
@@ -172,8 +170,8 @@ void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
         std::optional<Clock::time_point> last;
         for (const Point& point : points) {
             // The week up to now; none in the future but by a clock's slip.
-            const bool kept = now - point.time <= PriceHistory::kept &&
-                              point.time - now <= std::chrono::hours(1);
+            const bool kept =
+                now - point.time <= PriceHistory::kept && point.time - now <= std::chrono::hours(1);
             if (kept && (!last || point.time - *last >= spacing)) {
                 keptText += line(point);
                 last = point.time;

@@ -24,6 +24,9 @@ public:
     };
 
     static constexpr std::chrono::hours kept{24 * 7};
+    // Points lie between 1970 and this (2255): the difference of any two then fits a time
+    // point's duration. Others are neither read nor written.
+    static constexpr std::chrono::seconds latest{9'000'000'000};
     static constexpr std::chrono::minutes spacing{1};
     // A week of points takes about 220 KB; the file is compacted past half this, and no
     // more than this is ever read.

@@ -247,8 +247,8 @@ FileRead readFile(const QString& path) {
             }
             if (n <= 0) {
                 if (n < 0) {
-                    problem = where + " cannot be read: " +
-                              QString::fromLocal8Bit(std::strerror(errno));
+                    problem =
+                        where + " cannot be read: " + QString::fromLocal8Bit(std::strerror(errno));
                 }
                 break;
             }
