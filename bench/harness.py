@@ -9,6 +9,8 @@ import tempfile
 import threading
 import time
 
+import dbus
+
 import local_ca
 import price_server
 
@@ -80,6 +82,54 @@ def tree_memory(pid):
         except OSError:
             pass
     return total
+
+
+# What a library's file name says it is: the GUI stack the headless modes and the agent
+# should never map.
+GUI_LIBRARIES = (("Qt Gui", "libQt6Gui."), ("Widgets", "libQt6Widgets."), ("Svg", "libQt6Svg."),
+                 ("X11/xcb", "libX11."), ("X11/xcb", "libxcb"), ("X11/xcb", "libQt6XcbQpa."),
+                 ("X11/xcb", "libqxcb."), ("fontconfig", "libfontconfig."),
+                 ("freetype", "libfreetype."))
+
+
+def libraries(pid):
+    """The file names of the shared libraries mapped into a process."""
+    names = set()
+    with open(f"/proc/{pid}/maps") as maps:
+        for line in maps:
+            fields = line.split(None, 5)
+            name = os.path.basename(fields[5].strip()) if len(fields) == 6 else ""
+            if ".so" in name:
+                names.add(name)
+    return names
+
+
+def gui_libraries(pid):
+    """(the kinds of GUI library mapped, in GUI_LIBRARIES' order; how many libraries in all)."""
+    names = libraries(pid)
+    kinds = []
+    for kind, prefix in GUI_LIBRARIES:
+        if kind not in kinds and any(name.startswith(prefix) for name in names):
+            kinds.append(kind)
+    return kinds, len(names)
+
+
+def processes_of(program):
+    """Live (not zombie) processes running the executable `program`."""
+    found = []
+    target = os.path.realpath(program)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{entry}/exe") != target:
+                continue
+            with open(f"/proc/{entry}/stat") as stat:
+                if stat.read().rsplit(")", 1)[1].split()[0] != "Z":
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
 
 
 def cpu_seconds(pid):
@@ -185,9 +235,11 @@ class Running:
             os.kill(self.pid, number)
 
     def finish(self, number=signal.SIGTERM, timeout=60):
-        """Ends the process with a signal and returns how it ended."""
+        """Ends the process with a signal (or, with None, waits for it to end) and returns
+        how it ended."""
         try:
-            self.send(number)
+            if number is not None:
+                self.send(number)
         except ProcessLookupError:
             pass
         deadline = time.monotonic() + timeout
@@ -319,6 +371,14 @@ class Desktop:
                 if words[0] == "registered":
                     return words[2]
         return None
+
+    def activate(self, service, x, y):
+        """Calls Activate(x, y) on a status item, as a host does on a click; returns when
+        the item has answered."""
+        if not hasattr(self, "connection"):
+            self.connection = dbus.bus.BusConnection(self.address)
+        item = self.connection.get_object(service, "/StatusNotifierItem", introspect=False)
+        item.Activate(x, y, dbus_interface="org.kde.StatusNotifierItem", timeout=10)
 
     def mark(self):
         with self.changed:
