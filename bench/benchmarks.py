@@ -132,7 +132,6 @@ class Bench:
                 raise Failure(f"{name} failed in the one-pass measurement")
         wall = {n: median([e.wall for e in r]) * 1000 for n, r in results.items()}
         cpu = {n: median([e.cpu for e in r]) * 1000 for n, r in results.items()}
-        peak = {n: median([e.peak_kib for e in r]) / MIB for n, r in results.items()}
         group = f"1. One pass, first provider answers (median of {runs}, interleaved)"
         self.rows += [
             Row(group, "wall time, `--once`", wall["ticker"], "`curl -s`", wall["curl"], "ms"),
@@ -143,7 +142,6 @@ class Bench:
             Row(group, "CPU time, `--once`", cpu["ticker"], "`curl -s | jq -r`",
                 cpu["curl|jq"], "ms"),
         ]
-        self.once_peak = peak
 
     # ------------------------------------------------------------ 2. instructions
 
@@ -229,6 +227,9 @@ class Bench:
         flying = {n: {k: median([s[k] for s in samples]) / MIB
                       for k in ("rss", "private", "dirty")}
                   for n, samples in flight.items()}
+        peaks = interleave({"ticker": lambda: harness.peak_rss(self.ticker_argv("--once"), env),
+                            "curl": lambda: harness.peak_rss(self.curl_argv())}, runs)
+        once_peak = {n: median(kib) / MIB for n, kib in peaks.items()}
 
         # --bar after its passes, idle again, against the status-bar script between passes
         running = harness.Running(self.ticker_argv("--bar=plain", "--interval", "3600"),
@@ -236,7 +237,13 @@ class Bench:
         self.drive_bar(running, passes - 1)
         time.sleep(0.5)
         bar = harness.memory(running.pid)
+        bar_files = harness.rss_by_file(running.pid)
         running.finish()
+        curl_files = self.in_flight(self.curl_argv(), sample=harness.rss_by_file)
+        top = sorted(bar_files, key=bar_files.get, reverse=True)[:12]
+        print("resident KiB by file, --bar after its passes (curl -s in flight): " +
+              ", ".join(f"{name} {bar_files[name]} ({curl_files.get(name, 0)})" for name in top),
+              file=sys.stderr)
         script = harness.Running(["sh", "-c", f"while :; do {self.pipeline()}; sleep 3600; done"],
                                  group=True)
         script.line()
@@ -245,7 +252,6 @@ class Bench:
         script.finish()
 
         group = "3. Memory"
-        once_peak = self.once_peak
         self.rows += [
             Row(group, "peak RSS, `--once`", once_peak["ticker"], "`curl -s`",
                 once_peak["curl"], "MiB"),
@@ -264,7 +270,7 @@ class Bench:
                 "status-bar script loop (sh + sleep, between passes)", loop["rss"] / MIB,
                 "MiB"),
             Row(group, f"steady RSS, `--bar` after {passes} passes", bar["rss"] / MIB,
-                "peak RSS, `curl -s` (section 1)", once_peak["curl"], "MiB",
+                "peak RSS, `curl -s`", once_peak["curl"], "MiB",
                 "below `curl -s`'s peak", bar["rss"] / MIB < once_peak["curl"]),
             Row(group, f"private memory, `--bar` after {passes} passes",
                 bar["private"] / MIB, "status-bar script loop (sh + sleep, between passes)",
@@ -945,8 +951,6 @@ def main():
         chosen.add("2")  # the failover's instructions come from there
     if "10" in chosen:
         chosen.add("8")  # the process candidate's figures come from there
-    if "3" in chosen:
-        chosen.add("1")  # the peak of --once comes from there
     try:
         for key, step in steps:
             if key in chosen:

@@ -53,6 +53,19 @@ def memory(pid):
             "private": private, "dirty": dirty}
 
 
+def rss_by_file(pid):
+    """{mapped file's name, or [anon] and the like: resident KiB} of one process."""
+    found = {}
+    with open(f"/proc/{pid}/smaps") as smaps:
+        for line in smaps:
+            fields = line.split()
+            if not fields[0].endswith(":"):  # a mapping's first line
+                name = os.path.basename(fields[5]) if len(fields) > 5 else "[anon]"
+            elif fields[0] == "Rss:":
+                found[name] = found.get(name, 0) + int(fields[1])
+    return found
+
+
 def descendants(pid):
     """`pid` and every process below it."""
     children = {}
@@ -169,14 +182,13 @@ def runtime_dir(home):
 
 
 class Ended:
-    """How a process ended: wall time, CPU time, peak RSS and wake-ups from wait4, which
-    count its ended threads and reaped children too."""
+    """How a process ended: wall time, CPU time and wake-ups from wait4, which count its
+    ended threads and reaped children too. Not its peak RSS: see peak_rss."""
 
     def __init__(self, status, usage, wall, output="", started=None):
         self.started = started
         self.status = os.waitstatus_to_exitcode(status)
         self.cpu = usage.ru_utime + usage.ru_stime
-        self.peak_kib = usage.ru_maxrss
         self.wakeups = usage.ru_nvcsw
         self.wall = wall
         self.output = output
@@ -194,6 +206,18 @@ def run(argv, env=None):
     process.returncode = os.waitstatus_to_exitcode(status)
     process.stdout.close()
     return Ended(status, usage, wall, output.decode(errors="replace"), started)
+
+
+def peak_rss(argv, env=None):
+    """The peak RSS of a command over its whole run (KiB), as GNU time reports it. wait4's
+    ru_maxrss cannot serve: a child that subprocess starts with vfork takes this Python
+    process's own high-water mark as its start, and that is larger than curl's peak."""
+    ended = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+    if ended.returncode != 0:
+        raise Failure(f"{argv[0]} failed while measuring its peak RSS")
+    return int(ended.stderr.split()[-1])
 
 
 class Running:
