@@ -121,10 +121,16 @@ class Bench:
         runs = 6 if self.quick else 30
         home = self.home()
         env = self.headless_env(home)
+        # The same with its settings in memory, which shows what the disk flushes of the
+        # price's store cost; and both programs' start and exit alone.
+        in_memory = dict(env, XDG_CONFIG_HOME=harness.runtime_dir(home))
         subjects = {
             "ticker": lambda: harness.run(self.ticker_argv("--once"), env=env),
+            "in memory": lambda: harness.run(self.ticker_argv("--once"), env=in_memory),
             "curl": lambda: harness.run(self.curl_argv()),
             "curl|jq": lambda: harness.run(["sh", "-c", self.pipeline()]),
+            "version": lambda: harness.run([self.ticker, "--version"], env=env),
+            "curl version": lambda: harness.run(["curl", "--version"]),
         }
         results = interleave(subjects, runs)
         for name, ended in results.items():
@@ -138,6 +144,10 @@ class Bench:
             Row(group, "wall time, `--once`", wall["ticker"], "`curl -s | jq -r`",
                 wall["curl|jq"], "ms", "at most 0.8× `curl | jq`",
                 wall["ticker"] <= 0.8 * wall["curl|jq"]),
+            Row(group, "wall time, `--once`, settings in memory (no disk flush)",
+                wall["in memory"], "`curl -s | jq -r`", wall["curl|jq"], "ms"),
+            Row(group, "wall time, `--version` (start and exit only)", wall["version"],
+                "`curl --version`", wall["curl version"], "ms"),
             Row(group, "CPU time, `--once`", cpu["ticker"], "`curl -s`", cpu["curl"], "ms"),
             Row(group, "CPU time, `--once`", cpu["ticker"], "`curl -s | jq -r`",
                 cpu["curl|jq"], "ms"),
