@@ -35,8 +35,8 @@ private:
 
 } // namespace
 
-// Qt allows one application object per process: this works only because the host made
-// none. An agent that runs a QCoreApplication could not make this QApplication.
+// Qt allows one application object at a time: this works only because the host's is gone
+// by now. An agent that runs on a QCoreApplication could not make this QApplication.
 extern "C" int gui_module_show(int argc, char** argv, int x, int y) {
     int status = 0;
     {
