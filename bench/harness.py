@@ -9,6 +9,8 @@ import tempfile
 import threading
 import time
 
+import dbus
+
 import local_ca
 import price_server
 
@@ -51,6 +53,19 @@ def memory(pid):
             "private": private, "dirty": dirty}
 
 
+def rss_by_file(pid):
+    """{mapped file's name, or [anon] and the like: resident KiB} of one process."""
+    found = {}
+    with open(f"/proc/{pid}/smaps") as smaps:
+        for line in smaps:
+            fields = line.split()
+            if not fields[0].endswith(":"):  # a mapping's first line
+                name = os.path.basename(fields[5]) if len(fields) > 5 else "[anon]"
+            elif fields[0] == "Rss:":
+                found[name] = found.get(name, 0) + int(fields[1])
+    return found
+
+
 def descendants(pid):
     """`pid` and every process below it."""
     children = {}
@@ -80,6 +95,54 @@ def tree_memory(pid):
         except OSError:
             pass
     return total
+
+
+# What a library's file name says it is: the GUI stack the headless modes and the agent
+# should never map.
+GUI_LIBRARIES = (("Qt Gui", "libQt6Gui."), ("Widgets", "libQt6Widgets."), ("Svg", "libQt6Svg."),
+                 ("X11/xcb", "libX11."), ("X11/xcb", "libxcb"), ("X11/xcb", "libQt6XcbQpa."),
+                 ("X11/xcb", "libqxcb."), ("fontconfig", "libfontconfig."),
+                 ("freetype", "libfreetype."))
+
+
+def libraries(pid):
+    """The file names of the shared libraries mapped into a process."""
+    names = set()
+    with open(f"/proc/{pid}/maps") as maps:
+        for line in maps:
+            fields = line.split(None, 5)
+            name = os.path.basename(fields[5].strip()) if len(fields) == 6 else ""
+            if ".so" in name:
+                names.add(name)
+    return names
+
+
+def gui_libraries(pid):
+    """(the kinds of GUI library mapped, in GUI_LIBRARIES' order; how many libraries in all)."""
+    names = libraries(pid)
+    kinds = []
+    for kind, prefix in GUI_LIBRARIES:
+        if kind not in kinds and any(name.startswith(prefix) for name in names):
+            kinds.append(kind)
+    return kinds, len(names)
+
+
+def processes_of(program):
+    """Live (not zombie) processes running the executable `program`."""
+    found = []
+    target = os.path.realpath(program)
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{entry}/exe") != target:
+                continue
+            with open(f"/proc/{entry}/stat") as stat:
+                if stat.read().rsplit(")", 1)[1].split()[0] != "Z":
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
 
 
 def cpu_seconds(pid):
@@ -119,14 +182,13 @@ def runtime_dir(home):
 
 
 class Ended:
-    """How a process ended: wall time, CPU time, peak RSS and wake-ups from wait4, which
-    count its ended threads and reaped children too."""
+    """How a process ended: wall time, CPU time and wake-ups from wait4, which count its
+    ended threads and reaped children too. Not its peak RSS: see peak_rss."""
 
     def __init__(self, status, usage, wall, output="", started=None):
         self.started = started
         self.status = os.waitstatus_to_exitcode(status)
         self.cpu = usage.ru_utime + usage.ru_stime
-        self.peak_kib = usage.ru_maxrss
         self.wakeups = usage.ru_nvcsw
         self.wall = wall
         self.output = output
@@ -144,6 +206,18 @@ def run(argv, env=None):
     process.returncode = os.waitstatus_to_exitcode(status)
     process.stdout.close()
     return Ended(status, usage, wall, output.decode(errors="replace"), started)
+
+
+def peak_rss(argv, env=None):
+    """The peak RSS of a command over its whole run (KiB), as GNU time reports it. wait4's
+    ru_maxrss cannot serve: a child that subprocess starts with vfork takes this Python
+    process's own high-water mark as its start, and that is larger than curl's peak."""
+    ended = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.PIPE, text=True)
+    if ended.returncode != 0:
+        raise Failure(f"{argv[0]} failed while measuring its peak RSS")
+    return int(ended.stderr.split()[-1])
 
 
 class Running:
@@ -185,9 +259,11 @@ class Running:
             os.kill(self.pid, number)
 
     def finish(self, number=signal.SIGTERM, timeout=60):
-        """Ends the process with a signal and returns how it ended."""
+        """Ends the process with a signal (or, with None, waits for it to end) and returns
+        how it ended."""
         try:
-            self.send(number)
+            if number is not None:
+                self.send(number)
         except ProcessLookupError:
             pass
         deadline = time.monotonic() + timeout
@@ -319,6 +395,14 @@ class Desktop:
                 if words[0] == "registered":
                     return words[2]
         return None
+
+    def activate(self, service, x, y):
+        """Calls Activate(x, y) on a status item, as a host does on a click; returns when
+        the item has answered."""
+        if not hasattr(self, "connection"):
+            self.connection = dbus.bus.BusConnection(self.address)
+        item = self.connection.get_object(service, "/StatusNotifierItem", introspect=False)
+        item.Activate(x, y, dbus_interface="org.kde.StatusNotifierItem", timeout=10)
 
     def mark(self):
         with self.changed:
