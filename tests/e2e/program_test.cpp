@@ -396,7 +396,7 @@ TEST_F(AgentTest, barsAttachToTheAgentAndTakeOverWhenItQuits) {
     call("/org/brimwell/Ticker", "org.brimwell.Ticker1", "Quit");
     EXPECT_EQ(ticker->waitForExit(), 0);
     const int before = services.requests;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests == before + 1; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before; }, 3000));
 }
 
 TEST_F(ProgramTest, withoutADesktopSessionTheTitleStreamsToStdout) {

@@ -166,6 +166,7 @@ TEST(Fetcher, overlappingPassesEachGoTheirWay) {
     QFutureWatcher<void> first;
     QFutureWatcher<void> second;
     first.setFuture(fetcher.fetchOnce());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return provider->calls == 1; }, 1000)); // the quick one
     second.setFuture(fetcher.fetchOnce());
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.isFinished(); }, 2000));
     EXPECT_FALSE(second.isFinished());

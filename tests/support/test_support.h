@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QVariant>
 #include <httplib.h>
 
@@ -96,6 +97,7 @@ public:
     QDBusConnection connect(const QString& name);
 
 private:
+    QTemporaryFile config_;
     QProcess daemon_;
     QString address_;
     QStringList names_;
