@@ -212,14 +212,8 @@ bool AtomicFileWriter::write(const QString& path, const QByteArray& content) {
         return false;
     }
 
-    // The rename itself lasts only once the directory is on disk. The new content is in
-    // place either way, so a directory that cannot be synced does not undo the write.
-    const int directory =
-        ::open(ScratchFile::dirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        ::fsync(directory);
-        ::close(directory);
-    }
+    // The directory is not synced: a rename lost to a power cut leaves the complete old
+    // content in place, and every store would wait for a second flush of the disk.
     removeStaleScratchFiles(target);
     return true;
 }
