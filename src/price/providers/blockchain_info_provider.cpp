@@ -2,11 +2,6 @@
 
 #include "price/provider_pipeline.h"
 
-namespace {
-const std::string providerName = "blockchain.info";
-const std::string_view url = "https://blockchain.info/ticker";
-} // namespace
-
 void from_json(const nlohmann::json& json, BlockchainInfoProvider::CurrencyQuote& quote) {
     quote.last = StrictJson::number(StrictJson::required(json, "last"));
 }

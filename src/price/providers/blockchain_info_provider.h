@@ -6,6 +6,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <optional>
+#include <string_view>
 
 // Fourth in the failover order: blockchain.info's ticker, one quote per currency, of which
 // only the US dollar's last price is read.
@@ -26,6 +27,9 @@ public:
     static std::expected<double, PriceError> validate(const Response& response);
 
 private:
+    static inline const std::string providerName = "blockchain.info";
+    static constexpr std::string_view url = "https://blockchain.info/ticker";
+
     RequestOptions options_;
 };
 

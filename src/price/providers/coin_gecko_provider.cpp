@@ -2,12 +2,6 @@
 
 #include "price/provider_pipeline.h"
 
-namespace {
-const std::string providerName = "coingecko";
-const std::string_view url =
-    "https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=usd";
-} // namespace
-
 void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& quote) {
     quote.usd = StrictJson::number(StrictJson::required(json, "usd"));
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <optional>
+#include <string_view>
 
 // Last in the failover order: CoinGecko's simple price of bitcoin in US dollars.
 class CoinGeckoProvider final : public PriceProvider {
@@ -25,6 +26,10 @@ public:
     static std::expected<double, PriceError> validate(const Response& response);
 
 private:
+    static inline const std::string providerName = "coingecko";
+    static constexpr std::string_view url =
+        "https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=usd";
+
     RequestOptions options_;
 };
 

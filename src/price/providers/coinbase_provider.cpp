@@ -3,11 +3,6 @@
 #include "price/provider_pipeline.h"
 #include "price/strict_json.h"
 
-namespace {
-const std::string providerName = "coinbase";
-const std::string_view url = "https://api.coinbase.com/v2/prices/BTC-USD/spot";
-} // namespace
-
 void from_json(const nlohmann::json& json, CoinbaseProvider::Response::Payload& payload) {
     payload.amount = StrictJson::text(StrictJson::required(json, "amount"));
     payload.base = StrictJson::text(StrictJson::required(json, "base"));

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <string_view>
+
 // Second in the failover order: Coinbase's spot price for BTC-USD, sent as decimal text
 // together with the currency it is quoted in.
 class CoinbaseProvider final : public PriceProvider {
@@ -26,6 +28,9 @@ public:
     static std::expected<double, PriceError> validate(const Response& response);
 
 private:
+    static inline const std::string providerName = "coinbase";
+    static constexpr std::string_view url = "https://api.coinbase.com/v2/prices/BTC-USD/spot";
+
     RequestOptions options_;
 };
 

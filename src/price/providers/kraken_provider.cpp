@@ -4,10 +4,6 @@
 #include "price/strict_json.h"
 
 namespace {
-
-const std::string providerName = "kraken";
-const std::string_view url = "https://api.kraken.com/0/public/Ticker?pair=XBTUSD";
-
 std::vector<std::string> textList(const nlohmann::json& json) {
     StrictJson::requireArray(json);
     std::vector<std::string> texts;

@@ -6,6 +6,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <map>
+#include <string_view>
 #include <vector>
 
 // Third in the failover order: Kraken's public ticker for XBTUSD, with its own error list,
@@ -30,6 +31,9 @@ public:
     static std::expected<double, PriceError> validate(const Response& response);
 
 private:
+    static inline const std::string providerName = "kraken";
+    static constexpr std::string_view url = "https://api.kraken.com/0/public/Ticker?pair=XBTUSD";
+
     RequestOptions options_;
 };
 

@@ -2,11 +2,6 @@
 
 #include "price/provider_pipeline.h"
 
-namespace {
-const std::string providerName = "mempool.space";
-const std::string_view url = "https://mempool.space/api/v1/prices";
-} // namespace
-
 void from_json(const nlohmann::json& json, MempoolSpaceProvider::Response& response) {
     if (const auto* time = StrictJson::optional(json, "time")) {
         response.time = StrictJson::integer(*time);

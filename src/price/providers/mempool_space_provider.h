@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 // First in the failover order: mempool.space's price list.
 class MempoolSpaceProvider final : public PriceProvider {
@@ -24,6 +25,9 @@ public:
     static std::expected<double, PriceError> validate(const Response& response);
 
 private:
+    static inline const std::string providerName = "mempool.space";
+    static constexpr std::string_view url = "https://mempool.space/api/v1/prices";
+
     RequestOptions options_;
 };
 
