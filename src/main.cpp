@@ -143,6 +143,7 @@ int runPanel(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
     QObject::connect(&fetcher, &PriceFetcher::priceFetched, alerts.get(),
                      &AlertNotifications::observe);
     QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] { quit(app); });
+    QObject::connect(&agent, &BrimwellTickerApp::busGone, &app, [&] { quit(app, 1); });
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &agent.controller().feed(),
                      &LocalFeed::refresh);
     QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });

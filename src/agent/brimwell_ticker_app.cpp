@@ -49,6 +49,11 @@ BrimwellTickerApp::BrimwellTickerApp(QDBusConnection bus, MenuBarController::Par
 BrimwellTickerApp::~BrimwellTickerApp() = default;
 
 bool BrimwellTickerApp::start() {
+    // Without its bus the item is gone from the panel for good: better to end, so that a
+    // service manager starts the agent again, than to live on unseen.
+    bus_.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                 QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+                 SLOT(busLost()));
     service_->start();
     // A watcher that comes later is watched for in any case: the item goes up then.
     watcherWatch_ = new QDBusServiceWatcher(watcherService, bus_,
@@ -75,6 +80,11 @@ bool BrimwellTickerApp::showStatusItem() {
     }
     say("showing the price in the panel as a StatusNotifierItem");
     return true;
+}
+
+void BrimwellTickerApp::busLost() {
+    say("lost the session bus; ending");
+    emit busGone();
 }
 
 void BrimwellTickerApp::waitForHost() {

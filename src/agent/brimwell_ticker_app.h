@@ -36,6 +36,11 @@ public:
 
 signals:
     void quitRequested();
+    // The session bus connection is lost: the agent should end with a failure.
+    void busGone();
+
+private slots:
+    void busLost();
 
 private:
     bool showStatusItem();

@@ -18,15 +18,6 @@
 
 namespace {
 
-// Every signal a bus object sends, as the host sees it.
-class Recorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QDBusMessage> signals_;
-public slots:
-    void record(const QDBusMessage& message) { signals_ << message; }
-};
-
 class BusTest : public testing::Test {
 protected:
     PrivateBus bus;
@@ -236,5 +227,3 @@ TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
 }
 
 } // namespace
-
-#include "bus_test.moc"

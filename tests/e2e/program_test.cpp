@@ -322,15 +322,27 @@ TEST_F(AgentTest, oneAgentPerSessionWhoseMenuRefreshesAndQuits) {
     for (const auto& entry : qdbus_cast<DBusMenuLayoutItem>(layout.arguments().value(1)).children) {
         labels << entry.properties.value("label").toString();
     }
-    EXPECT_EQ(labels.mid(0, 4), (QStringList{"\u20bf 67,432", "\u20bf \u2192 USD",
-                                             "Source: mempool.space", "Updated: 0 sec"}));
-    click(labels.indexOf("Refresh") >= 0 ? 1 : -1);
+    EXPECT_EQ(labels, (QStringList{"\u20bf 67,432", "\u20bf \u2192 USD", "Source: mempool.space",
+                                   "Updated: 0 sec", "", "Refresh", "Quit"}));
+    // The age moves on every second while the host says the menu is open, and only then.
+    Recorder updates;
+    host.connect(watcher.items.value(0), "/MenuBar", "com.canonical.dbusmenu",
+                 "ItemsPropertiesUpdated", &updates, SLOT(record(QDBusMessage)));
+    const QVariant data = QVariant::fromValue(QDBusVariant(0));
+    call("/MenuBar", "com.canonical.dbusmenu", "Event", {0, "opened", data, 0u});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return updates.signals_.size() >= 2; }, 3000));
+    call("/MenuBar", "com.canonical.dbusmenu", "Event", {0, "closed", data, 0u});
+    QTest::qWait(100);
+    const auto seen = updates.signals_.size();
+    QTest::qWait(1500);
+    EXPECT_EQ(updates.signals_.size(), seen);
+    click(1); // Refresh
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests == 2; }, 3000));
     click(2); // Quit
     EXPECT_EQ(first->waitForExit(3s), 0);
 }
 
-TEST_F(AgentTest, aStalePriceIsMutedAndSignalsFromTheFirstInstantAreHeard) {
+TEST_F(AgentTest, aStalePriceIsMutedSignalsFromTheFirstInstantAreHeardAndALostBusEndsIt) {
     store(Clock::now() - 72h); // and every service fails
     services.start();
     ASSERT_TRUE(watcher.start());
@@ -350,6 +362,9 @@ TEST_F(AgentTest, aStalePriceIsMutedAndSignalsFromTheFirstInstantAreHeard) {
                   .value<QDBusVariant>()
                   .variant(),
               true);
+    bus.stop(); // without its bus the item is gone for good: the agent ends, and says so
+    EXPECT_EQ(ticker->waitForExit(), 1);
+    EXPECT_TRUE(ticker->standardError().endsWith("lost the session bus; ending\n"));
 }
 
 TEST_F(AgentTest, aFullStderrPipeStopsNeitherPassesNorTheEnd) {

@@ -8,6 +8,7 @@
 #include "view/ticker_feed.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -95,6 +96,7 @@ public:
     ~PrivateBus();
     QString address() const { return address_; }
     QDBusConnection connect(const QString& name);
+    void stop() { daemon_.kill(); }
 
 private:
     QTemporaryFile config_;
@@ -119,6 +121,17 @@ public slots:
 
 private:
     QDBusConnection bus_;
+};
+
+// Every signal a bus object sends, as a host sees it (connect it to `record`).
+class Recorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QDBusMessage> signals_;
+
+public slots:
+    void record(const QDBusMessage& message) { signals_ << message; }
 };
 
 // A desktop's org.freedesktop.Notifications: it records summary and body of each Notify.
