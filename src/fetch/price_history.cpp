@@ -1,6 +1,7 @@
 #include "price_history.h"
 
 #include "fetch/atomic_file_writer.h"
+#include "fetch/settings_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -119,11 +120,7 @@ private:
 } // namespace
 
 QString PriceHistory::defaultPath() {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    }
-    return base + QStringLiteral("/brimwell-ticker/history");
+    return userFile("XDG_STATE_HOME", ".local/state", "history");
 }
 
 PriceHistory::PriceHistory(QString path) : path_(std::move(path)) {}

@@ -32,8 +32,7 @@ public:
     // more than this is ever read.
     static constexpr qint64 maxFileBytes = 1 << 20;
 
-    // $XDG_STATE_HOME/brimwell-ticker/history, ~/.local/state/... when unset, empty or
-    // relative.
+    // $XDG_STATE_HOME/brimwell-ticker/history, ~/.local/state/... by default.
     static QString defaultPath();
 
     explicit PriceHistory(QString path = defaultPath());

@@ -278,12 +278,16 @@ std::optional<QVariant> valueIn(const IniDocument& document, const QString& key)
 
 } // namespace
 
-QString SettingsFile::defaultPath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+QString userFile(const char* variable, const char* fallback, const char* name) {
+    QString base = qEnvironmentVariable(variable);
     if (base.isEmpty() || QDir::isRelativePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.config");
+        base = QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback);
     }
-    return base + QStringLiteral("/brimwell-ticker/brimwell-ticker.conf");
+    return base + QStringLiteral("/brimwell-ticker/") + QLatin1String(name);
+}
+
+QString SettingsFile::defaultPath() {
+    return userFile("XDG_CONFIG_HOME", ".config", "brimwell-ticker.conf");
 }
 
 SettingsFile::SettingsFile(QString path) : path_(std::move(path)) {}

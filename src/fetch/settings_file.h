@@ -6,6 +6,11 @@
 
 #include <optional>
 
+// $VARIABLE (an XDG base directory) + "/brimwell-ticker/" + `name`; ~/`fallback` instead of
+// $VARIABLE when it is unset, empty or relative (a relative one would depend on the
+// working directory).
+QString userFile(const char* variable, const char* fallback, const char* name);
+
 // The user's settings: one INI file in the form QSettings writes, with values under keys
 // such as "BrimwellTicker.UpdateInterval" in its [General] group. Every call reads or
 // writes the file afresh, so edits from outside and stores of other processes are seen.
@@ -22,8 +27,7 @@ public:
     static constexpr double defaultUpdateInterval = 60;
     static constexpr qint64 maxFileBytes = 1 << 20;
 
-    // $XDG_CONFIG_HOME/brimwell-ticker/brimwell-ticker.conf, ~/.config/... when unset,
-    // empty or relative (a relative one would depend on the working directory).
+    // $XDG_CONFIG_HOME/brimwell-ticker/brimwell-ticker.conf, ~/.config/... by default.
     static QString defaultPath();
 
     explicit SettingsFile(QString path = defaultPath());
