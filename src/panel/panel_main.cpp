@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
     });
 
     PricePopoverView view(feed, QLocale::system(), systemClock(), PriceHistory());
+    // Ends when the agent has gone (above), so that the call surely reached it.
     const auto quit = [&] {
         feed.quit();
-        app.exit(0);
+        QTimer::singleShot(agentAnswerMs, &app, [&] { app.exit(0); });
     };
     QObject::connect(&view, &PricePopoverView::quitRequested, &app, quit);
     std::unique_ptr<TrayStatusItem> trayItem;
