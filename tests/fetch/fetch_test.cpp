@@ -194,8 +194,11 @@ TEST(Polling, sleepsTheIntervalInWholeNanosecondsOr60WhenItCannot) {
         EXPECT_EQ(PriceFetcher::sleepNanoseconds(interval), nanoseconds) << interval;
     }
     const LogLines log;
-    PriceFetcher fetcher({}, std::nullopt);
+    auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{1.0});
+    PriceFetcher fetcher({provider}, std::nullopt);
     fetcher.startPolling(-5);
+    QTest::qWait(300);
+    EXPECT_EQ(provider->calls, 1u); // and the next in a minute
     EXPECT_EQ(log.lines(),
               std::vector<std::string>{"[ticker] invalid update interval -5, using 60"});
 }
@@ -332,7 +335,7 @@ TEST(SettingsFile, leavesAloneWhatItDoesNotUnderstand) {
          }},
         {"huge",
          [](const Settings& s) {
-             s.write("[General]\n" + QByteArray(SettingsFile::maxFileBytes, ';'));
+             s.write("[General]\n;" + QByteArray(1 << 20, ' '));
          }},
         {"dotfile",
          [](const Settings& s) {
@@ -341,6 +344,10 @@ TEST(SettingsFile, leavesAloneWhatItDoesNotUnderstand) {
         {"invalidUtf8",
          [](const Settings& s) {
              s.write("[General]\nname=caf\xe9\n");
+         }},
+        {"prose",
+         [](const Settings& s) {
+             s.write("[General]\nname=x\nsome words\n");
          }},
         {"readOnly",
          [](const Settings& s) {
