@@ -394,10 +394,12 @@ TEST(History, keepsAPointAMinuteForAWeekAndSurvivesATornLine) {
     history.append({101, start + 3min, "x"}, start + 3min);
     EXPECT_EQ(history.read(start).back(), (PriceHistory::Point{start + 3min, 101}));
     EXPECT_EQ(history.read(start).size(), 3u);
-    history.append(at(PriceHistory::kept + 26h), start + PriceHistory::kept + 26h);
+    history.append(at(48h), start + 48h);
+    const auto later = start + 204h; // eight and a half days: the first points go
+    history.append(at(204h), later);
     const auto kept = history.read(start);
-    ASSERT_EQ(kept.size(), 1u); // the week before the newest point, and no more
-    EXPECT_EQ(kept[0].time, start + PriceHistory::kept + 26h);
+    ASSERT_EQ(kept.size(), 2u); // the week before the newest point, and no more
+    EXPECT_EQ(kept[0].time, start + 48h);
     EXPECT_LT(QFileInfo(path).size(), 100);
 }
 
@@ -438,7 +440,12 @@ TEST(Alerts, alertOnceWhenAPriceCrossesALevelAndAgainOnlyAfterHalfAPercentBack) 
          {70000, {}},
          {70001, 69650, 70001},
          {{true, 70000}, {true, 70000}}},
-        {"crossesDown", 61000, {{}, 60000}, {60000, 59999}, {{false, 60000}}},
+        {"crossesDown", 61000, {{}, 60000}, {60000, 61000, 59999}, {{false, 60000}}},
+        {"repeatBelowAfterTheMargin",
+         61000,
+         {{}, 60000},
+         {59999, 60301, 59999},
+         {{false, 60000}, {false, 60000}}},
         {"bothLevels", 65000, {70000, 60000}, {59000, 71000}, {{false, 60000}, {true, 70000}}},
     };
     for (const Row& row : rows) {
