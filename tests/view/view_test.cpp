@@ -41,7 +41,8 @@ TEST(PriceText, agesShowTheTwoLargestUnitsAndSaturateAtTheClocksEnds) {
     for (const auto& [age, text] : ages) {
         EXPECT_EQ(relativeAge(age), text);
     }
-    EXPECT_EQ(relativeAge(30s, AgeGranularity::minutes), "less than 1 min");
+    EXPECT_EQ(relativeAge(59s, AgeGranularity::minutes), "less than 1 min");
+    EXPECT_EQ(relativeAge(60s, AgeGranularity::minutes), "1 min");
     EXPECT_EQ(relativeAge(3725s, AgeGranularity::minutes), "1 hr, 2 min");
     EXPECT_EQ(ageOf(Clock::time_point::min(), Clock::time_point::max()),
               std::chrono::duration_cast<std::chrono::seconds>(Clock::duration::max()));
@@ -94,6 +95,8 @@ TEST(ChangeText, comparesTheDaysFirstPointWithTheNewestOnceAnHourIsRecorded) {
     EXPECT_EQ(changeText({{now - 59min, 100}, {now, 200}}, now, c), "");
     EXPECT_EQ(changeText({{now - 30h, 1}, {now - 24h + 5min, 100}, {now, 102.3}}, now, c),
               "+2.3 % in 24 h");
+    EXPECT_EQ(changeText({{now - 24h + 20min, 100}, {now, 102.3}}, now, c),
+              "+2.3 % since " + since(now - 24h + 20min));
     EXPECT_EQ(changeText({{now - 5h, 100}, {now - 2h, 120}, {now, 99.2}}, now, c),
               "\u22120.8 % since " + since(now - 5h));
     EXPECT_EQ(changeText({{now - 2h, 100}, {now, 100.04}}, now, c),
