@@ -60,12 +60,15 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
     int status = 0;
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
                      [&] { fetcher.fetchOnce(); });
-    QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] {
-        const int number = UnixSignals::quitSignal();
-        std::fprintf(stderr, "brimwell-ticker: ended by SIG%s before the pass was over\n",
-                     sigabbrev_np(number));
-        quit(app, 128 + number);
-    });
+    QObject::connect(
+        &unixSignals, &UnixSignals::quitRequested, &app,
+        [&] {
+            const int number = UnixSignals::quitSignal();
+            std::fprintf(stderr, "brimwell-ticker: ended by SIG%s before the pass was over\n",
+                         sigabbrev_np(number));
+            quit(app, 128 + number);
+        },
+        Qt::SingleShotConnection); // a second signal says nothing more
     const auto done = [&] {
         if (output.flushed()) {
             quit(app, status);

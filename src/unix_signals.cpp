@@ -1,5 +1,6 @@
 #include "unix_signals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -8,12 +9,15 @@
 namespace {
 
 int pipeFds[2] = {-1, -1};
-volatile std::sig_atomic_t firstQuitSignal = 0;
+// Set once: two signals may be handled at the same moment on two threads.
+std::atomic<int> firstQuitSignal = 0;
+static_assert(std::atomic<int>::is_always_lock_free, "used in a signal handler");
 
 void onSignal(int number) {
     const int saved = errno;
-    if (number != SIGUSR1 && firstQuitSignal == 0) {
-        firstQuitSignal = number;
+    if (number != SIGUSR1) {
+        int none = 0;
+        firstQuitSignal.compare_exchange_strong(none, number);
     }
     const auto byte = static_cast<unsigned char>(number);
     (void)!::write(pipeFds[1], &byte, 1);

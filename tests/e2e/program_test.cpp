@@ -4,6 +4,7 @@
 
 #include "bus/dbus_types.h"
 #include "fetch/last_price_cache.h"
+#include "fetch/price_history.h"
 #include "test_support.h"
 
 #include <QDBusMessage>
@@ -62,6 +63,10 @@ TEST(CommandLine, refusesWhatMakesNoSenseInOneLineWithTheUsage) {
          "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:b:c:d'"},
         {{"--connect-to", "a:1:b"},
          "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:1:b'"},
+        {{"--connect-to", "a:0:b:1"},
+         "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:0:b:1'"},
+        {{"--connect-to", "a:1:b:65536"},
+         "--connect-to needs HOST:PORT:HOST2:PORT2 with numeric ports, got 'a:1:b:65536'"},
         {{"--cacert", "/dev/zero"}, "--cacert: '/dev/zero' is not a readable file"},
         {{"--cacert", "/"}, "--cacert: '/' is not a readable file"},
         {{"--cacert", "a\nb\x1b"}, "--cacert: 'a\\nb\\x1b' is not a readable file"},
@@ -94,8 +99,13 @@ TEST_F(ProgramTest, onceShowsTheFirstPriceOfThePassAndStoresIt) {
     const auto once = run({"--once"}, german);
     EXPECT_EQ(once->readLine(), "\u20bf 1,234,568");
     EXPECT_EQ(once->waitForExit(), 0);
-    EXPECT_EQ(LastPriceCache(settings()).restore()->source, "coinbase");
+    const auto stored = LastPriceCache(settings()).restore();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->source, "coinbase");
     EXPECT_EQ(services.requests, 2);
+    const auto history = PriceHistory(home.filePath("state/brimwell-ticker/history")).read({});
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].usd, 1234567.8);
 }
 
 TEST_F(ProgramTest, onceWithEveryProviderFailingShowsTheStoredPriceAndTheFailure) {
@@ -398,16 +408,26 @@ TEST_F(AgentTest, aFullStderrPipeStopsNeitherPassesNorTheEnd) {
     ::close(reader);
 }
 
-TEST_F(AgentTest, barsAttachToTheAgentAndTakeOverWhenItQuits) {
+TEST_F(AgentTest, aBarPollsAloneHandsOverToAnAgentAndTakesOverWhenItQuits) {
     services.answer(servicePaths[0], 200, mempoolBody);
     services.start();
     ASSERT_TRUE(watcher.start());
-    const auto ticker = agent({"--interval", "2"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return services.requests == 1; }, 5000));
+    TestNotifications desktop(host);
+    QDir().mkpath(QFileInfo(settings().path()).path());
+    QFile file(settings().path());
+    file.open(QIODevice::WriteOnly);
+    file.write("[General]\nBrimwellTicker.AlertAbove=60000\n");
+    file.close();
     const auto bar = run({"--bar", "--interval", "2"}, session());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->readLine() == "\u20bf 67,432"; }, 3000));
-    QTest::qWait(5000); // two more passes of the agent's, none of the bar's
-    EXPECT_LE(services.requests, 4);
+    EXPECT_EQ(bar->readLine(), "\u20bf ...");
+    EXPECT_EQ(bar->readLine(), "\u20bf 67,432"); // the bar's own pass, and its alert
+    const auto ticker = agent({"--interval", "2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, 5000));
+    QTest::qWait(500);
+    const int attached = services.requests;
+    QTest::qWait(5000); // two or three passes of the agent's, none of the bar's
+    EXPECT_LE(services.requests, attached + 3);
+    EXPECT_EQ(desktop.shown.size(), 1); // the price known, the agent does not alert again
     call("/org/brimwell/Ticker", "org.brimwell.Ticker1", "Quit");
     EXPECT_EQ(ticker->waitForExit(), 0);
     const int before = services.requests;

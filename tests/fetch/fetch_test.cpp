@@ -107,7 +107,9 @@ TEST(Fetcher, failsOverInOrderStopsAtTheFirstPriceAndStoresIt) {
     EXPECT_EQ(fetcher.latestPrice()->usd, 3.0);
     EXPECT_EQ(fetcher.latestPrice()->source, "c");
     EXPECT_FALSE(fetcher.lastError());
-    EXPECT_EQ(LastPriceCache(SettingsFile(settings.path)).restore()->source, "c");
+    const auto stored = LastPriceCache(SettingsFile(settings.path)).restore();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->source, "c");
     pass(fetcher); // b answers now: c is not asked
     EXPECT_EQ(fetcher.latestPrice()->source, "b");
     EXPECT_EQ(std::vector<std::size_t>({a->calls, b->calls, c->calls}),

@@ -61,11 +61,8 @@ TEST(Popover, showsTheFeedsStateAndItsAgeMovesOnWhileOpen) {
 
 TEST(Popover, drawsTheDaysPricesWithGapsWhereNoneWereRecorded) {
     const std::tuple<std::chrono::minutes, std::chrono::minutes, bool> steps[] = {
-        {1min, 1min, false},
-        {4min, 1min, false},
-        {6min, 1min, true},
-        {20min, 10min, false},
-        {31min, 10min, true}};
+        {1min, 1min, false},   {4min, 1min, false},   {6min, 1min, true},
+        {20min, 10min, false}, {25min, 10min, false}, {31min, 10min, true}};
     for (const auto& [between, usual, gap] : steps) {
         EXPECT_EQ(Sparkline::isGap(between, usual), gap) << between.count();
     }
