@@ -48,15 +48,15 @@ bool MenuBarController::showStatusItem(QDBusConnection bus) {
         return false;
     }
     statusItem_ = std::move(item);
-    StatusNotifierItem* item_ = statusItem_.get();
-    connect(item_, &StatusNotifierItem::activated, this,
+    const StatusNotifierItem* shown = statusItem_.get();
+    connect(shown, &StatusNotifierItem::activated, this,
             [this](int x, int y) { togglePopover(QPoint(x, y)); });
     // A middle click fetches at once, as Refresh does.
-    connect(item_, &StatusNotifierItem::secondaryActivated, feed_.get(), &LocalFeed::refresh);
-    connect(item_, &StatusNotifierItem::refreshRequested, feed_.get(), &LocalFeed::refresh);
-    connect(item_, &StatusNotifierItem::quitRequested, this, &MenuBarController::quitRequested);
-    connect(item_, &StatusNotifierItem::menuAboutToShow, this, &MenuBarController::updateDetails);
-    connect(item_, &StatusNotifierItem::menuOpenChanged, this, [this](bool open) {
+    connect(shown, &StatusNotifierItem::secondaryActivated, feed_.get(), &LocalFeed::refresh);
+    connect(shown, &StatusNotifierItem::refreshRequested, feed_.get(), &LocalFeed::refresh);
+    connect(shown, &StatusNotifierItem::quitRequested, this, &MenuBarController::quitRequested);
+    connect(shown, &StatusNotifierItem::menuAboutToShow, this, &MenuBarController::updateDetails);
+    connect(shown, &StatusNotifierItem::menuOpenChanged, this, [this](bool open) {
         if (open) {
             menuOpenFor_.start();
             menuAgeTimer_.start();
