@@ -41,3 +41,12 @@ execute_process(COMMAND "${binary}" --version OUTPUT_VARIABLE version RESULT_VAR
 if(NOT result EQUAL 0 OR NOT version MATCHES "^brimwell-ticker ")
     message(FATAL_ERROR "the installed binary does not run: ${result} ${version}")
 endif()
+
+# The GUI program draws and never asks a price service: it must not load the TLS stack.
+file(GET_RUNTIME_DEPENDENCIES
+     EXECUTABLES "${PREFIX}/libexec/brimwell-ticker/brimwell-ticker-panel"
+     RESOLVED_DEPENDENCIES_VAR gui_libraries)
+list(FILTER gui_libraries INCLUDE REGEX "/lib(curl|ssl|crypto)\\.")
+if(gui_libraries)
+    message(FATAL_ERROR "the GUI program loads ${gui_libraries}")
+endif()
