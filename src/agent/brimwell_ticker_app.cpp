@@ -56,9 +56,9 @@ bool BrimwellTickerApp::start() {
                  SLOT(busLost()));
     service_->start();
     // A watcher that comes later is watched for in any case: the item goes up then.
-    watcherWatch_ = new QDBusServiceWatcher(watcherService, bus_,
-                                            QDBusServiceWatcher::WatchForRegistration, this);
-    connect(watcherWatch_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+    const auto* watcherWatch = new QDBusServiceWatcher(
+        watcherService, bus_, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcherWatch, &QDBusServiceWatcher::serviceRegistered, this, [this] {
         if (waiting_ && !showStatusItem()) {
             emit quitRequested();
         }

@@ -10,8 +10,6 @@
 
 #include <memory>
 
-class QDBusServiceWatcher;
-
 // The panel agent: a resident process with no window and no GUI library of its own. It
 // holds the one controller for the life of the process, publishes the state as
 // org.brimwell.Ticker1, and shows the item in whatever the desktop offers: a
@@ -51,7 +49,6 @@ private:
     QDBusConnection bus_;
     std::unique_ptr<MenuBarController> controller_;
     std::unique_ptr<TickerService> service_;
-    QDBusServiceWatcher* watcherWatch_ = nullptr;
     PanelProcess tray_;
     QTimer trayRetry_;
     bool waiting_ = false;

@@ -10,13 +10,6 @@ constexpr qint64 sameClickMs = 300;
 // A host that never says the menu closed must not keep the age ticking for ever.
 constexpr qint64 longestMenuTickMs = 10 * 60 * 1000;
 
-// A detail row as a menu item shows it: a long failure text would make the menu as wide
-// as the screen, so it is cut; the tooltip keeps it whole.
-QString menuRow(const QString& row) {
-    constexpr qsizetype longest = 80;
-    return row.size() <= longest ? row : row.left(longest - 1) + QChar(0x2026);
-}
-
 } // namespace
 
 MenuBarController::MenuBarController(Parts parts)
@@ -93,11 +86,7 @@ void MenuBarController::updateDetails() {
     const auto now = clock_();
     statusItem_->setToolTip(statusItemTitle(state.latestPrice, locale_),
                             toolTipLines(state, now, locale_).join('\n'));
-    QStringList rows;
-    for (const QString& row : popoverTextLines(popoverRows(state, now, locale_))) {
-        rows << menuRow(row);
-    }
-    statusItem_->setMenuRows(rows);
+    statusItem_->setMenuRows(menuLines(state, now, locale_));
     const IconVariant icon = state.stale ? IconVariant::stale : IconVariant::normal;
     if (icon != shownIcon_) {
         shownIcon_ = icon;

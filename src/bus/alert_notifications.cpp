@@ -18,9 +18,12 @@ AlertNotifications::AlertNotifications(QDBusConnection bus, SettingsFile setting
     : QObject(parent), bus_(std::move(bus)), settings_(std::move(settings)),
       commandLine_(commandLine), locale_(std::move(locale)), alerts_(previous) {
     // A store replaces the file by a rename, so its directory is watched too.
-    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &AlertNotifications::readLevels);
-    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this,
-            &AlertNotifications::readLevels);
+    reread_.setSingleShot(true);
+    reread_.setInterval(0);
+    connect(&reread_, &QTimer::timeout, this, &AlertNotifications::readLevels);
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, &reread_, qOverload<>(&QTimer::start));
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, &reread_,
+            qOverload<>(&QTimer::start));
     readLevels();
 }
 

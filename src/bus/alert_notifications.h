@@ -7,6 +7,7 @@
 #include <QFileSystemWatcher>
 #include <QLocale>
 #include <QObject>
+#include <QTimer>
 
 // Price alerts as desktop notifications (org.freedesktop.Notifications on the session bus):
 // summary "Bitcoin above $70,000" (or below), body the title and the source, the item's
@@ -44,4 +45,7 @@ private:
     PriceAlerts alerts_;
     bool useSettings_ = true;
     QFileSystemWatcher watcher_;
+    // One read for the several events that one change of the file (a store's rename, an
+    // editor's save) gives.
+    QTimer reread_;
 };

@@ -6,8 +6,8 @@
 
 namespace {
 
-std::optional<double> level(const SettingsFile& settings, const QString& key, QString& said) {
-    const auto value = settings.value(key);
+std::optional<double> level(const std::optional<QVariant>& value, const QString& key,
+                            QString& said) {
     if (!value ||
         (value->typeId() == QMetaType::QString && value->toString().trimmed().isEmpty())) {
         said.clear();
@@ -34,7 +34,8 @@ std::optional<double> level(const SettingsFile& settings, const QString& key, QS
 AlertLevels readAlertLevels(const SettingsFile& settings) {
     static QString saidAbove;
     static QString saidBelow;
-    return {level(settings, alertAboveKey, saidAbove), level(settings, alertBelowKey, saidBelow)};
+    const auto values = settings.values({alertAboveKey, alertBelowKey});
+    return {level(values[0], alertAboveKey, saidAbove), level(values[1], alertBelowKey, saidBelow)};
 }
 
 PriceAlerts::PriceAlerts(std::optional<double> previous) : last_(previous) {}

@@ -293,9 +293,17 @@ QString SettingsFile::defaultPath() {
 SettingsFile::SettingsFile(QString path) : path_(std::move(path)) {}
 
 std::optional<QVariant> SettingsFile::value(const QString& key) const {
+    return values({key}).front();
+}
+
+std::vector<std::optional<QVariant>> SettingsFile::values(const QStringList& keys) const {
     const FileRead read = readFile(path_);
     complain(saidOnRead, read.problem);
-    return read.document ? valueIn(*read.document, key) : std::nullopt;
+    std::vector<std::optional<QVariant>> found;
+    for (const QString& key : keys) {
+        found.push_back(read.document ? valueIn(*read.document, key) : std::nullopt);
+    }
+    return found;
 }
 
 std::optional<double> SettingsFile::number(const QString& key) const {

@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <optional>
+#include <vector>
 
 // $VARIABLE (an XDG base directory) + "/brimwell-ticker/" + `name`; ~/`fallback` instead of
 // $VARIABLE when it is unset, empty or relative (a relative one would depend on the
@@ -38,6 +40,8 @@ public:
     // (numbers included), a QByteArray for a byte string, a QStringList for a list, an
     // invalid QVariant for any other form. nullopt when absent or the file cannot be read.
     std::optional<QVariant> value(const QString& key) const;
+    // The values under `keys`, in their order, from one reading of the file.
+    std::vector<std::optional<QVariant>> values(const QStringList& keys) const;
 
     // The number that the text under `key` reads as (C locale; negative, infinite and NaN
     // included: bounds are the caller's business); nullopt when absent or not a number.

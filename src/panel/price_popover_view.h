@@ -9,6 +9,10 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <chrono>
+#include <functional>
+#include <vector>
+
 // The price over the last day (or the span recorded so far) as a line, in the palette's
 // highlight colour; a stretch without points (the agent was not running) is left as a gap.
 class Sparkline : public QWidget {
@@ -32,10 +36,6 @@ private:
     std::vector<PriceHistory::Point> points_;
     std::chrono::system_clock::time_point now_;
 };
-
-#include <chrono>
-#include <functional>
-#include <vector>
 
 // The popup under the panel item: the price large, where it came from and how old it is,
 // the last failure in red, and Refresh and Quit. It reads the feed (the agent's state) and

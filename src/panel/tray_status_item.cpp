@@ -66,8 +66,8 @@ void TrayStatusItem::update() {
     }
     qDeleteAll(rowActions_);
     rowActions_.clear();
-    for (const QString& row : popoverTextLines(popoverRows(state, now, locale_))) {
-        auto* action = new QAction(row.size() <= 80 ? row : row.left(79) + QChar(0x2026), &menu_);
+    for (const QString& row : menuLines(state, now, locale_)) {
+        auto* action = new QAction(row, &menu_);
         action->setEnabled(false);
         menu_.insertAction(separator_, action);
         rowActions_.append(action);

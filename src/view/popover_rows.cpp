@@ -52,6 +52,18 @@ QStringList popoverTextLines(const std::vector<PopoverRow>& rows) {
     return lines;
 }
 
+QStringList menuLines(const TickerState& state, std::chrono::system_clock::time_point now,
+                      const QLocale& locale) {
+    constexpr qsizetype longest = 80;
+    QStringList lines = popoverTextLines(popoverRows(state, now, locale));
+    for (QString& line : lines) {
+        if (line.size() > longest) {
+            line = line.left(longest - 1) + QChar(0x2026);
+        }
+    }
+    return lines;
+}
+
 QStringList toolTipLines(const TickerState& state, std::chrono::system_clock::time_point now,
                          const QLocale& locale) {
     QStringList lines;

@@ -33,6 +33,12 @@ std::vector<PopoverRow> popoverRows(const TickerState& state,
 // and age rows as "Label: value", every other row as its text.
 QStringList popoverTextLines(const std::vector<PopoverRow>& rows);
 
+// The lines of a menu's information entries: the rows as text, a long one (a failure
+// text) cut to 80 characters with an ellipsis, as a menu as wide as the screen helps
+// nobody; the tooltip keeps it whole.
+QStringList menuLines(const TickerState& state, std::chrono::system_clock::time_point now,
+                      const QLocale& locale);
+
 // The lines of a tooltip, which stays up unchanged while shown: the rows as text, but with
 // the time of the quote ("Updated: 14:03") instead of its age, and while the price is
 // stale, since when it is unchanged ("Unchanged since 14:03"). The large price is left
