@@ -29,7 +29,7 @@ protected:
                       const QString& method, const QVariantList& arguments = {}) {
         QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
         message.setArguments(arguments);
-        return host.call(message, QDBus::BlockWithGui);
+        return PrivateBus::call(host, message);
     }
     QVariant property(const QString& service, const QString& path, const QString& interface,
                       const QString& name) {

@@ -288,7 +288,7 @@ protected:
             path.startsWith("/org") ? "org.brimwell.Ticker1" : watcher.items.value(0), path,
             interface, method);
         message.setArguments(arguments);
-        return host.call(message, QDBus::BlockWithGui);
+        return PrivateBus::call(host, message);
     }
     QVariant item(const char* name) {
         const QDBusReply<QDBusVariant> reply =

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
 #include <QFile>
 #include <QTest>
 
@@ -114,6 +115,13 @@ PrivateBus::~PrivateBus() {
 QDBusConnection PrivateBus::connect(const QString& name) {
     names_ << name;
     return QDBusConnection::connectToBus(address_, name);
+}
+
+QDBusMessage PrivateBus::call(const QDBusConnection& connection, const QDBusMessage& message) {
+    const QDBusPendingCall pending = connection.asyncCall(message, 10000);
+    [[maybe_unused]] const bool finished =
+        QTest::qWaitFor([&] { return pending.isFinished(); }, 11000);
+    return pending.reply();
 }
 
 bool TestWatcher::start() {

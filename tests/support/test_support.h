@@ -98,6 +98,12 @@ public:
     QDBusConnection connect(const QString& name);
     void stop() { daemon_.kill(); }
 
+    // A method call on `connection`, its reply (an error after 10 s without one) waited for
+    // while the event loop runs, so objects of this process can answer too. Not
+    // QDBus::BlockWithGui: in Qt 6.4 it can miss a reply that comes at once, and then waits
+    // for ever.
+    static QDBusMessage call(const QDBusConnection& connection, const QDBusMessage& message);
+
 private:
     QTemporaryFile config_;
     QProcess daemon_;
