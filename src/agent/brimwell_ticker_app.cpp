@@ -1,5 +1,6 @@
 #include "brimwell_ticker_app.h"
 
+#include "bus/alert_notifications.h"
 #include "bus/status_notifier_item.h"
 
 #include <QDBusServiceWatcher>
@@ -13,6 +14,11 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 // StatusNotifierItem host comes; a tray has no such sign that a process without a
 // display connection could watch).
 constexpr int trayRetryMs = 5000;
+// How long a session may go without any place for the item before the user is told: at
+// login the panel may start a few seconds after the agent.
+constexpr int noHostNoticeMs = 15000;
+// Longer than the GUI program takes to find out whether the display has a classic tray.
+constexpr int trayLookMs = 3000;
 
 void say(const char* line) {
     std::fprintf(stderr, "brimwell-ticker: %s\n", line);
@@ -33,10 +39,15 @@ BrimwellTickerApp::BrimwellTickerApp(QDBusConnection bus, MenuBarController::Par
     service_ = std::make_unique<TickerService>(bus_, controller_->feed(), locale);
     connect(controller_.get(), &MenuBarController::quitRequested, this,
             &BrimwellTickerApp::quitRequested);
+    connect(controller_.get(), &MenuBarController::statusItemNotTaken, this,
+            [] { say("no panel host took the item; it goes up again when the panel restarts"); });
     connect(service_.get(), &TickerService::quitRequested, this, &BrimwellTickerApp::quitRequested);
     trayRetry_.setSingleShot(true);
     trayRetry_.setInterval(trayRetryMs);
     connect(&trayRetry_, &QTimer::timeout, this, &BrimwellTickerApp::tryTray);
+    noHostNotice_.setSingleShot(true);
+    noHostNotice_.setInterval(noHostNoticeMs);
+    connect(&noHostNotice_, &QTimer::timeout, this, &BrimwellTickerApp::tellNoHost);
     connect(&tray_, &PanelProcess::finished, this, [this] {
         // No tray on the display, or the tray went away: look again later.
         if (waiting_) {
@@ -72,6 +83,7 @@ bool BrimwellTickerApp::start() {
 
 bool BrimwellTickerApp::showStatusItem() {
     waiting_ = false;
+    noHostNotice_.stop();
     trayRetry_.stop();
     tray_.stop();
     if (!controller_->showStatusItem(bus_)) {
@@ -89,7 +101,31 @@ void BrimwellTickerApp::busLost() {
 
 void BrimwellTickerApp::waitForHost() {
     waiting_ = true;
+    noHostNotice_.start();
     tryTray();
+}
+
+void BrimwellTickerApp::tellNoHost() {
+    if (!waiting_) {
+        return;
+    }
+    // A GUI process that runs on has found a classic tray and shows the item there; a young
+    // one may still be looking.
+    if (tray_.isRunning()) {
+        if (trayStarted_.elapsed() < trayLookMs) {
+            noHostNotice_.start(trayLookMs);
+        }
+        return;
+    }
+    const bool gnome =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(':').contains(QStringLiteral("GNOME"));
+    const QString body =
+        gnome ? QStringLiteral("GNOME shows it once the AppIndicator extension is on: install "
+                               "gnome-shell-extension-appindicator and turn it on in Extensions.")
+              : QStringLiteral("Add a status tray (notification area) to your panel, or show the "
+                               "price in a status bar with brimwell-ticker --bar.");
+    showDesktopNotification(bus_, QStringLiteral("No place in the panel for the bitcoin price"),
+                            body + QStringLiteral(" The price appears as soon as there is one."));
 }
 
 void BrimwellTickerApp::tryTray() {
@@ -100,6 +136,7 @@ void BrimwellTickerApp::tryTray() {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         sayWaiting();
     } else {
+        trayStarted_.start();
         tray_.start({QStringLiteral("--tray")});
     }
 }

@@ -5,6 +5,7 @@
 #include "bus/ticker_bus.h"
 
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -45,12 +46,16 @@ private:
     void waitForHost();
     void tryTray();
     void sayWaiting();
+    // Tells the user, once, in a desktop notification, that nothing can show the item.
+    void tellNoHost();
 
     QDBusConnection bus_;
     std::unique_ptr<MenuBarController> controller_;
     std::unique_ptr<TickerService> service_;
     PanelProcess tray_;
     QTimer trayRetry_;
+    QTimer noHostNotice_;
+    QElapsedTimer trayStarted_;
     bool waiting_ = false;
     bool saidWaiting_ = false;
 };

@@ -7,8 +7,11 @@ namespace {
 
 // A toggle this soon after the popover closed is the click that closed it.
 constexpr qint64 sameClickMs = 300;
-// A host that never says the menu closed must not keep the age ticking for ever.
-constexpr qint64 longestMenuTickMs = 10 * 60 * 1000;
+// How long the menu's age moves on after the last sign that a host shows the menu: a host
+// that said "opened" says "closed" too (the limit only guards against one that never
+// does); a host that only asks AboutToShow says nothing when the menu goes.
+constexpr qint64 openMenuTickMs = 10 * 60 * 1000;
+constexpr qint64 shownMenuTickMs = 2 * 60 * 1000;
 
 } // namespace
 
@@ -20,7 +23,7 @@ MenuBarController::MenuBarController(Parts parts)
     connect(&popover_, &PanelProcess::finished, this, [this] { popoverClosed_.start(); });
     menuAgeTimer_.setInterval(1000);
     connect(&menuAgeTimer_, &QTimer::timeout, this, [this] {
-        if (menuOpenFor_.elapsed() > longestMenuTickMs) {
+        if (menuSign_.elapsed() > (menuOpen_ ? openMenuTickMs : shownMenuTickMs)) {
             menuAgeTimer_.stop();
         }
         updateDetails();
@@ -48,19 +51,29 @@ bool MenuBarController::showStatusItem(QDBusConnection bus) {
     connect(shown, &StatusNotifierItem::secondaryActivated, feed_.get(), &LocalFeed::refresh);
     connect(shown, &StatusNotifierItem::refreshRequested, feed_.get(), &LocalFeed::refresh);
     connect(shown, &StatusNotifierItem::quitRequested, this, &MenuBarController::quitRequested);
-    connect(shown, &StatusNotifierItem::menuAboutToShow, this, &MenuBarController::updateDetails);
+    connect(shown, &StatusNotifierItem::notTaken, this, &MenuBarController::statusItemNotTaken);
+    connect(shown, &StatusNotifierItem::menuAboutToShow, this, [this] { menuShown(false); });
     connect(shown, &StatusNotifierItem::menuOpenChanged, this, [this](bool open) {
         if (open) {
-            menuOpenFor_.start();
-            menuAgeTimer_.start();
+            menuShown(true);
         } else {
+            menuOpen_ = false;
             menuAgeTimer_.stop();
+            updateDetails();
         }
-        updateDetails();
     });
     updateStatusItemTitle(fetcher_->latestPrice());
     updateDetails();
     return true;
+}
+
+void MenuBarController::menuShown(bool opened) {
+    menuOpen_ = menuOpen_ || opened;
+    menuSign_.start();
+    if (!menuAgeTimer_.isActive()) {
+        menuAgeTimer_.start();
+    }
+    updateDetails();
 }
 
 void MenuBarController::subscribeToFetcher() {

@@ -51,11 +51,15 @@ public:
 
 signals:
     void quitRequested();
+    // No panel host took the item, after every try.
+    void statusItemNotTaken();
 
 private:
     void subscribeToFetcher();
     void updateStatusItemTitle(const std::optional<BitcoinPrice>& price);
     void updateDetails();
+    // A host shows the menu; `opened` when it said so with "opened" (it then says "closed").
+    void menuShown(bool opened);
 
     QLocale locale_;
     Clock clock_;
@@ -67,7 +71,9 @@ private:
     // When the popover last closed: a click on the item closes a popup (as a click
     // outside it) just before the item reports the same click.
     QElapsedTimer popoverClosed_;
-    // Moves the menu's age on while a host says the menu is open.
+    // Moves the menu's age on every second while a host shows the menu: from its "opened"
+    // to its "closed", or from AboutToShow on for a while (see menuShown).
     QTimer menuAgeTimer_;
-    QElapsedTimer menuOpenFor_;
+    QElapsedTimer menuSign_;
+    bool menuOpen_ = false;
 };

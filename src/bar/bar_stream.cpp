@@ -3,6 +3,7 @@
 #include "price/log_sink.h"
 #include "view/popover_rows.h"
 
+#include <QDateTime>
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
@@ -49,8 +50,7 @@ std::string barRecord(BarFormat format, const TickerState& state,
     case BarFormat::plain:
         return title;
     case BarFormat::waybar: {
-        const QStringList tooltip =
-            popoverTextLines(popoverRows(state, now, locale, AgeGranularity::minutes));
+        const QStringList tooltip = toolTipLines(state, now, locale, true);
         return json({{"text", title},
                      {"alt", state.latestPrice ? state.latestPrice->source : std::string()},
                      {"tooltip", tooltip.join('\n').toStdString()},
@@ -152,12 +152,11 @@ BarStream::BarStream(TickerFeed& feed, BarFormat format, int fd, QLocale locale,
                      QObject* parent)
     : QObject(parent), feed_(feed), format_(format), output_(format, fd),
       locale_(std::move(locale)), clock_(std::move(clock)) {
-    ageTimer_.setSingleShot(true);
-    ageTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&ageTimer_, &QTimer::timeout, this, &BarStream::refresh);
+    dateTimer_.setSingleShot(true);
+    connect(&dateTimer_, &QTimer::timeout, this, &BarStream::refresh);
     connect(&feed_, &TickerFeed::changed, this, &BarStream::refresh);
     connect(&output_, &BarOutput::closed, this, [this] {
-        ageTimer_.stop();
+        dateTimer_.stop();
         emit outputClosed();
     });
     // The first record goes out as soon as the event loop runs, so that whoever listens to
@@ -169,7 +168,7 @@ void BarStream::refresh() {
     const auto now = clock_();
     const TickerState state = feed_.state();
     if (format_ == BarFormat::waybar) {
-        scheduleAgeUpdate(state, now);
+        scheduleDateUpdate(state, now);
     }
     // What the bar shows is the record itself: the plain title does not change with a
     // failure, waybar's tooltip does.
@@ -181,18 +180,15 @@ void BarStream::refresh() {
     output_.write(std::move(record));
 }
 
-void BarStream::scheduleAgeUpdate(const TickerState& state,
-                                  std::chrono::system_clock::time_point now) {
-    using namespace std::chrono;
+void BarStream::scheduleDateUpdate(const TickerState& state,
+                                   std::chrono::system_clock::time_point now) {
+    // The tooltip gives the quote's time of day, and its date from the day after.
     if (!state.latestPrice) {
-        ageTimer_.stop();
+        dateTimer_.stop();
         return;
     }
-    // The age is shown in whole minutes of its magnitude: wake when that next changes.
-    const auto age = ageOf(state.latestPrice->timestamp, now);
-    const auto intoMinute = seconds(std::abs(age.count() % 60));
-    const auto untilChange = age.count() >= 0         ? minutes(1) - intoMinute
-                             : intoMinute.count() > 0 ? intoMinute
-                                                      : duration_cast<seconds>(minutes(1));
-    ageTimer_.start(duration_cast<milliseconds>(untilChange) + milliseconds(1));
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
+    const qint64 untilMidnight = local.msecsTo(QDateTime(local.date().addDays(1), QTime(0, 0)));
+    dateTimer_.start(std::chrono::milliseconds(std::max<qint64>(untilMidnight, 0) + 1));
 }

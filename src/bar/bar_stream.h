@@ -21,8 +21,9 @@ std::optional<BarFormat> parseBarFormat(std::string_view name);
 
 // The record for a state in a bar's format, without the i3bar framing. waybar's class is
 // "error" while a failure is shown, else "stale", else "pending" before the first price,
-// else "ok"; i3bar's colour is red on a failure and grey while stale. Ages are in whole
-// minutes, as a bar gets a new record whenever what it shows changes.
+// else "ok"; i3bar's colour is red on a failure and grey while stale. waybar's tooltip
+// gives the time of the quote (a relative age would be wrong until the next record) and
+// the failure in one line.
 std::string barRecord(BarFormat format, const TickerState& state,
                       std::chrono::system_clock::time_point now, const QLocale& locale);
 
@@ -60,8 +61,8 @@ private:
 };
 
 // Feeds a status bar from a feed: a record as soon as the event loop runs, then one
-// whenever anything shown changes. Only the waybar format shows the age, so only it wakes
-// up when the age moves on to the next minute.
+// whenever anything shown changes. Only the waybar format shows the quote's time, so only
+// it wakes up, at midnight, when the time needs its date.
 class BarStream : public QObject {
     Q_OBJECT
 
@@ -77,7 +78,7 @@ signals:
 
 private:
     void refresh();
-    void scheduleAgeUpdate(const TickerState& state, std::chrono::system_clock::time_point now);
+    void scheduleDateUpdate(const TickerState& state, std::chrono::system_clock::time_point now);
 
     TickerFeed& feed_;
     BarFormat format_;
@@ -85,5 +86,5 @@ private:
     QLocale locale_;
     Clock clock_;
     std::optional<std::string> shown_; // the last record written
-    QTimer ageTimer_;
+    QTimer dateTimer_;
 };

@@ -75,13 +75,19 @@ QString AlertNotifications::summary(const PriceAlerts::Alert& alert) {
              english.toString(alert.level, 'f', whole ? 0 : 2));
 }
 
-void AlertNotifications::notify(const QString& summary, const QString& body) {
+QDBusPendingCall showDesktopNotification(const QDBusConnection& bus, const QString& summary,
+                                         const QString& body) {
+    const QString service = AlertNotifications::service;
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/Notifications"),
                                        service, QStringLiteral("Notify"));
     call << QStringLiteral("Brimwell Ticker") << 0u << tickerSniIcon(IconVariant::normal).name
          << summary << body << QStringList() << QVariantMap() << -1;
-    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    return bus.asyncCall(call);
+}
+
+void AlertNotifications::notify(const QString& summary, const QString& body) {
+    auto* pending = new QDBusPendingCallWatcher(showDesktopNotification(bus_, summary, body), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this,
             [summary](QDBusPendingCallWatcher* reply) {
                 reply->deleteLater();

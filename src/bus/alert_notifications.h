@@ -4,10 +4,16 @@
 #include "price/price_provider.h"
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QFileSystemWatcher>
 #include <QLocale>
 #include <QObject>
 #include <QTimer>
+
+// Shows a desktop notification (org.freedesktop.Notifications) with the program's name and
+// icon; whoever cares whether it was shown watches the reply.
+QDBusPendingCall showDesktopNotification(const QDBusConnection& bus, const QString& summary,
+                                         const QString& body);
 
 // Price alerts as desktop notifications (org.freedesktop.Notifications on the session bus):
 // summary "Bitcoin above $70,000" (or below), body the title and the source, the item's

@@ -147,11 +147,9 @@ bool DBusMenu::handleEvent(int id, const QString& eventId) {
     }
     if (id == rootId &&
         (eventId == QLatin1String("opened") || eventId == QLatin1String("closed"))) {
-        const bool open = eventId == QLatin1String("opened");
-        if (open != open_) {
-            open_ = open;
-            emit openChanged(open_);
-        }
+        // Said every time: a host that showed the menu without "opened" may still say
+        // "closed".
+        emit openChanged(eventId == QLatin1String("opened"));
     }
     if (eventId == QLatin1String("clicked")) {
         if (id == refreshId) {
@@ -253,8 +251,8 @@ bool DBusMenuAdaptor::AboutToShow(int id) {
         refuseUnknownEntry(id);
         return false;
     }
-    // Opening the root is the moment to bring the rows (the quote's age) up to date.
-    return id == DBusMenu::rootId && menu_->prepareToShow();
+    // The moment to bring the rows (the quote's age) up to date; only the root has entries.
+    return menu_->prepareToShow() && id == DBusMenu::rootId;
 }
 
 QList<int> DBusMenuAdaptor::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
@@ -263,12 +261,17 @@ QList<int> DBusMenuAdaptor::AboutToShowGroup(const QList<int>& ids, QList<int>& 
     if (!acceptLengths({ids.size()})) {
         return updatesNeeded;
     }
+    bool shown = false;
     for (const int id : ids) {
         if (!menu_->hasEntry(id)) {
             idErrors.append(id);
-        } else if (id == DBusMenu::rootId && menu_->prepareToShow()) {
-            updatesNeeded.append(id);
+        } else {
+            shown = true;
         }
+    }
+    // Some hosts ask only this, and never say "opened": it is the sign the menu shows.
+    if (shown && menu_->prepareToShow() && ids.contains(DBusMenu::rootId)) {
+        updatesNeeded.append(DBusMenu::rootId);
     }
     return updatesNeeded;
 }

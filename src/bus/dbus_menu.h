@@ -53,9 +53,8 @@ public:
     // A host's event on an entry; false when there is no such entry. "opened" and
     // "closed" on the root say whether the menu is on screen.
     bool handleEvent(int id, const QString& eventId);
-    bool isOpen() const { return open_; }
-    // A host is about to open the menu: whoever fills the rows may bring them up to date
-    // now. True when that changed the menu.
+    // A host is about to show the menu (AboutToShow or AboutToShowGroup on any entry):
+    // whoever fills the rows may bring them up to date now. True when that changed the menu.
     bool prepareToShow();
 
 signals:
@@ -73,7 +72,6 @@ private:
 
     QStringList infoRows_;
     uint revision_ = 1;
-    bool open_ = false;
 };
 
 // com.canonical.dbusmenu on the bus, answered from a DBusMenu. Calls that name no entry,

@@ -5,10 +5,14 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,11 +48,19 @@ SniIcon tickerSniIcon(IconVariant variant) {
 }
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, SniIcon icon, QString iconThemePath,
-                                       QObject* parent)
+                                       QObject* parent, RegistrationPacing pacing)
     : QObject(parent), bus_(std::move(bus)),
       adaptor_(
           new StatusNotifierItemAdaptor(this, std::move(icon), std::move(iconThemePath), menuPath)),
-      menu_(new DBusMenu(this)) {
+      menu_(new DBusMenu(this)), pacing_(pacing), pause_(pacing.firstCheck) {
+    registration_.setSingleShot(true);
+    connect(&registration_, &QTimer::timeout, this, [this] {
+        if (checking_) {
+            checkTaken();
+        } else {
+            registerWithWatcher();
+        }
+    });
     connect(menu_, &DBusMenu::refreshClicked, this, &StatusNotifierItem::refreshRequested);
     connect(menu_, &DBusMenu::quitClicked, this, &StatusNotifierItem::quitRequested);
     connect(menu_, &DBusMenu::aboutToShow, this, &StatusNotifierItem::menuAboutToShow);
@@ -102,9 +114,14 @@ bool StatusNotifierItem::start() {
     connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
                 if (!newOwner.isEmpty()) {
+                    tries_ = 0;
+                    pause_ = pacing_.firstCheck;
                     registerWithWatcher();
                 }
             });
+    bus_.connect(watcherService, watcherPath, watcherService,
+                 QStringLiteral("StatusNotifierItemUnregistered"), this,
+                 SLOT(watcherUnregistered(QString)));
     registerWithWatcher();
     return true;
 }
@@ -114,6 +131,10 @@ void StatusNotifierItem::leaveBus() {
         return;
     }
     started_ = false;
+    registration_.stop();
+    bus_.disconnect(watcherService, watcherPath, watcherService,
+                    QStringLiteral("StatusNotifierItemUnregistered"), this,
+                    SLOT(watcherUnregistered(QString)));
     delete watcherWatch_;
     watcherWatch_ = nullptr;
     bus_.unregisterService(serviceName());
@@ -125,9 +146,69 @@ void StatusNotifierItem::registerWithWatcher() {
     QDBusMessage call = QDBusMessage::createMethodCall(
         watcherService, watcherPath, watcherService, QStringLiteral("RegisterStatusNotifierItem"));
     call << serviceName();
-    // Not waited for: without a watcher there is nobody to tell, and a new one will
-    // bring us back here.
+    // Not waited for: some watchers answer only once the item is in the panel, and whether
+    // it got there is looked at below.
     bus_.send(call);
+    ++tries_;
+    read_ = false;
+    checking_ = true;
+    registration_.start(pacing_.firstCheck);
+}
+
+void StatusNotifierItem::checkTaken() {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << watcherService << QStringLiteral("RegisteredStatusNotifierItems");
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(get, 5000), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                bool took = read_;
+                if (!reply.isError()) {
+                    const QStringList items = reply.value().variant().toStringList();
+                    took = std::any_of(items.begin(), items.end(),
+                                       [this](const QString& item) { return isThisItem(item); });
+                }
+                if (!started_) {
+                    return;
+                }
+                if (took) {
+                    tries_ = 0;
+                    pause_ = pacing_.firstCheck;
+                    emit this->taken();
+                } else {
+                    retryLater();
+                }
+            });
+}
+
+void StatusNotifierItem::retryLater() {
+    checking_ = false;
+    if (tries_ >= pacing_.tries) {
+        tries_ = 0;
+        pause_ = pacing_.firstCheck;
+        emit notTaken();
+        return;
+    }
+    registration_.start(pause_);
+    pause_ *= 2;
+}
+
+void StatusNotifierItem::watcherUnregistered(const QString& item) {
+    // A host that dropped the item while it still runs: back into the panel, unless a
+    // registration is under way already.
+    if (started_ && isThisItem(item) && !registration_.isActive()) {
+        retryLater();
+    }
+}
+
+bool StatusNotifierItem::isThisItem(const QString& entry) const {
+    // Watchers name an item by its bus name, or by bus name or unique name and path.
+    const QString unique = bus_.baseService();
+    return entry == serviceName() || entry.startsWith(serviceName() + '/') || entry == unique ||
+           entry.startsWith(unique + '/') || entry.startsWith(unique + '@');
 }
 
 void StatusNotifierItem::announceChangedProperties(const QVariantMap& changed) {

@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+
+#include <chrono>
 
 class DBusMenu;
 class QDBusServiceWatcher;
@@ -30,14 +33,29 @@ QString tickerIconThemePath();
 // is installed where hosts look, else the file's path; and its pixels.
 SniIcon tickerSniIcon(IconVariant variant);
 
+// How hard the item tries to get into the panel: after each registration, how long a host
+// has to take it; then the pause before it registers again (the first check's length at
+// first, doubling each time), and how often it registers at most.
+struct RegistrationPacing {
+    std::chrono::milliseconds firstCheck{3000};
+    int tries = 6;
+};
+
 // The program's item in the desktop panel, over D-Bus: a StatusNotifierItem with a text
 // label and a small DBusMenu. It shows what it is given and reports the hosts' clicks.
+//
+// A host may drop an item that registers while it starts, and say nothing. So after
+// registering the item looks whether a host took it: the watcher lists it among its
+// RegisteredStatusNotifierItems (for a watcher without that list: a host read the item's
+// properties). If none did, it registers again, a bounded number of times with growing
+// pauses; the same when the watcher says the item was unregistered while it still runs, or
+// a watcher appears. Once taken, nothing wakes it.
 class StatusNotifierItem : public QObject {
     Q_OBJECT
 public:
     // `iconThemePath`: a directory to look icon names up in first; may be empty.
     StatusNotifierItem(QDBusConnection bus, SniIcon icon, QString iconThemePath,
-                       QObject* parent = nullptr);
+                       QObject* parent = nullptr, RegistrationPacing pacing = {});
     // Leaves the bus: the objects and the name are released.
     ~StatusNotifierItem() override;
 
@@ -59,6 +77,9 @@ public:
 
 signals:
     void activated(int x, int y);
+    // A host took the item after it registered; or no host did, after every try.
+    void taken();
+    void notTaken();
     // (0, 0) when the host sent no position (XAyatanaSecondaryActivate).
     void secondaryActivated(int x, int y);
     void refreshRequested();
@@ -68,8 +89,15 @@ signals:
     // The menu went on or off screen, as far as the host says.
     void menuOpenChanged(bool open);
 
+private slots:
+    void watcherUnregistered(const QString& item);
+
 private:
+    friend class StatusNotifierItemAdaptor;
     void registerWithWatcher();
+    void checkTaken();
+    void retryLater();
+    bool isThisItem(const QString& entry) const;
     void announceChangedProperties(const QVariantMap& changed);
     void leaveBus();
 
@@ -78,6 +106,15 @@ private:
     DBusMenu* menu_;
     QDBusServiceWatcher* watcherWatch_ = nullptr;
     bool started_ = false;
+
+    RegistrationPacing pacing_;
+    int tries_ = 0;
+    std::chrono::milliseconds pause_;
+    // What the timer does next: look whether a host took the item, or register again.
+    bool checking_ = false;
+    QTimer registration_;
+    // A host read the item's properties since it last registered.
+    bool read_ = false;
 };
 
 // org.kde.StatusNotifierItem on the bus, with the Ayatana label extension. It holds what
@@ -171,10 +208,11 @@ public:
     StatusNotifierItemAdaptor(StatusNotifierItem* item, SniIcon icon, QString iconThemePath,
                               QString menuPath);
 
-    QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return QStringLiteral("brimwell-ticker"); }
+    // Only hosts read these (the program itself never does): a read tells that one looked.
+    QString category() const { return noteRead(QStringLiteral("ApplicationStatus")); }
+    QString id() const { return noteRead(QStringLiteral("brimwell-ticker")); }
     QString title() const { return title_; }
-    QString status() const { return QStringLiteral("Active"); }
+    QString status() const { return noteRead(QStringLiteral("Active")); }
     int windowId() const { return 0; }
     QString iconName() const { return icon_.name; }
     QString iconThemePath() const { return iconThemePath_; }
@@ -183,7 +221,10 @@ public:
     SniPixmapList noIconPixmap() const { return {}; }
     SniToolTip toolTip() const { return toolTip_; }
     bool itemIsMenu() const { return false; }
-    QDBusObjectPath menu() const { return menuPath_; }
+    QDBusObjectPath menu() const {
+        noteRead({});
+        return menuPath_;
+    }
     // Wide enough for any price the title is expected to show, so the host reserves room.
     QString labelGuide() const { return QStringLiteral("\u20BF 000,000"); }
     uint orderingIndex() const { return 0; }
@@ -213,6 +254,11 @@ signals:
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
 private:
+    QString noteRead(QString value) const {
+        item_->read_ = true;
+        return value;
+    }
+
     StatusNotifierItem* item_;
     SniIcon icon_;
     QString iconThemePath_;

@@ -27,6 +27,7 @@ QVariantMap TickerBus::properties(const TickerState& state, const QLocale& local
         {QStringLiteral("Source"), price ? QString::fromStdString(price->source) : QString()},
         {QStringLiteral("Updated"), price ? unixMilliseconds(price->timestamp) : qint64(0)},
         {QStringLiteral("LastError"), state.lastError.value_or(QString())},
+        {QStringLiteral("FailureSummary"), state.failureSummary},
         {QStringLiteral("Stale"), state.stale},
         {QStringLiteral("Change"), state.change},
     };
@@ -48,6 +49,7 @@ TickerState TickerBus::state(const QVariantMap& properties) {
     }
     state.stale = properties.value(QStringLiteral("Stale")).toBool();
     state.change = properties.value(QStringLiteral("Change")).toString();
+    state.failureSummary = properties.value(QStringLiteral("FailureSummary")).toString();
     return state;
 }
 

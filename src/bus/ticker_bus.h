@@ -28,8 +28,8 @@ TickerState state(const QVariantMap& properties);
 
 // Exports a feed under TickerBus::serviceName. Properties: Title (s), Price (d, 0 without
 // a price), Source (s), Updated (x, Unix milliseconds, 0 without a price), LastError (s,
-// empty without a failure), Stale (b), Change (s); PropertiesChanged names the ones that
-// changed. Methods: Refresh(), Quit().
+// empty without a failure), FailureSummary (s, the failure in one short line), Stale (b),
+// Change (s); PropertiesChanged names the ones that changed. Methods: Refresh(), Quit().
 class TickerService : public QObject {
     Q_OBJECT
 
@@ -71,6 +71,7 @@ class TickerServiceAdaptor : public QDBusAbstractAdaptor {
                 "    <property name=\"Source\" type=\"s\" access=\"read\"/>\n"
                 "    <property name=\"Updated\" type=\"x\" access=\"read\"/>\n"
                 "    <property name=\"LastError\" type=\"s\" access=\"read\"/>\n"
+                "    <property name=\"FailureSummary\" type=\"s\" access=\"read\"/>\n"
                 "    <property name=\"Stale\" type=\"b\" access=\"read\"/>\n"
                 "    <property name=\"Change\" type=\"s\" access=\"read\"/>\n"
                 "    <method name=\"Refresh\"/>\n"
@@ -81,6 +82,7 @@ class TickerServiceAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Source READ source)
     Q_PROPERTY(qlonglong Updated READ updated)
     Q_PROPERTY(QString LastError READ lastError)
+    Q_PROPERTY(QString FailureSummary READ failureSummary)
     Q_PROPERTY(bool Stale READ stale)
     Q_PROPERTY(QString Change READ change)
 
@@ -92,6 +94,7 @@ public:
     QString source() const { return value("Source").toString(); }
     qlonglong updated() const { return value("Updated").toLongLong(); }
     QString lastError() const { return value("LastError").toString(); }
+    QString failureSummary() const { return value("FailureSummary").toString(); }
     bool stale() const { return value("Stale").toBool(); }
     QString change() const { return value("Change").toString(); }
 

@@ -45,6 +45,7 @@ struct PriceFetcher::Pass {
     Providers providers;
     std::size_t next = 0;
     QStringList failures;
+    QStringList causes;
     // The polling loop that started the pass; 0 for a pass asked for otherwise.
     std::uint64_t pollGeneration = 0;
 };
@@ -98,7 +99,8 @@ void PriceFetcher::finish(Pass& pass) {
 
 void PriceFetcher::ask(std::shared_ptr<Pass> pass) {
     if (pass->next == pass->providers.size()) {
-        setLastError("All providers failed. " + pass->failures.join(" | "));
+        setLastError("All providers failed. " + pass->failures.join(" | "),
+                     summarizeFailures(pass->causes));
         finish(*pass);
         return;
     }
@@ -120,6 +122,7 @@ void PriceFetcher::answered(std::shared_ptr<Pass> pass, Answer answer) {
         const auto& provider = *pass->providers[pass->next];
         pass->failures.append(QString::fromStdString(provider.name()) + ": " +
                               QString::fromStdString(answer.error().localizedDescription()));
+        pass->causes.append(QString::fromStdString(answer.error().cause()));
         ++pass->next;
         ask(std::move(pass));
         return;
@@ -203,9 +206,30 @@ void PriceFetcher::setIsFetching(bool fetching) {
     announceChange();
 }
 
-void PriceFetcher::setLastError(std::optional<QString> error) {
+QString PriceFetcher::summarizeFailures(const QStringList& causes) {
+    QStringList seen;
+    QList<int> counts;
+    for (const QString& cause : causes) {
+        const qsizetype at = seen.indexOf(cause);
+        if (at < 0) {
+            seen.append(cause);
+            counts.append(1);
+        } else {
+            ++counts[at];
+        }
+    }
+    QStringList parts;
+    for (qsizetype i = 0; i < seen.size(); ++i) {
+        parts.append(QStringLiteral("%1 (%2)").arg(seen[i]).arg(counts[i]));
+    }
+    const QString lead = QStringLiteral("No price service answered");
+    return parts.isEmpty() ? lead : lead + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
+}
+
+void PriceFetcher::setLastError(std::optional<QString> error, QString summary) {
     emit objectWillChange();
     lastError_ = std::move(error);
+    failureSummary_ = lastError_ ? std::move(summary) : QString();
     emit lastErrorChanged(lastError_);
     announceChange();
 }

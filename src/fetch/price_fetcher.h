@@ -35,6 +35,14 @@ public:
     const std::optional<BitcoinPrice>& latestPrice() const { return latestPrice_; }
     bool isFetching() const { return isFetching_; }
     const std::optional<QString>& lastError() const { return lastError_; }
+    // The last total failure in one short line, from the providers' causes: "No price
+    // service answered: HTTP 500 (3), timed out (2)". Empty while lastError() is; set and
+    // cleared together with it.
+    const QString& failureSummary() const { return failureSummary_; }
+
+    // The line for a total failure whose providers failed for `causes`, in failover order:
+    // each cause once, in the order it first came, with how many providers it stopped.
+    static QString summarizeFailures(const QStringList& causes);
 
     // One failover pass. Passes are not serialised: a pass started while another runs goes
     // its own way through the whole list. The future finishes when the pass has published
@@ -92,7 +100,7 @@ private:
 
     void setLatestPrice(std::optional<BitcoinPrice> price);
     void setIsFetching(bool fetching);
-    void setLastError(std::optional<QString> error);
+    void setLastError(std::optional<QString> error, QString summary = {});
     void announceChange();
 
     template <typename Value>
@@ -105,6 +113,7 @@ private:
     std::optional<BitcoinPrice> latestPrice_;
     bool isFetching_ = false;
     std::optional<QString> lastError_;
+    QString failureSummary_;
     const Providers providers_;
     std::optional<LastPriceCache> cache_;
     bool changePending_ = false;

@@ -30,7 +30,6 @@ std::atomic<bool> aborting = false;
 // How often a transfer looks at `aborting` while it waits for the network.
 constexpr std::chrono::milliseconds abortCheck(250);
 
-const char* const bodyTooLarge = "response body exceeds 1 MiB";
 const char* const headersTooLarge = "response headers exceed 1 MiB";
 
 // What the callbacks of one transfer share with it.
@@ -38,7 +37,7 @@ struct Progress {
     std::string body;
     std::size_t headerBytes = 0;
     SteadyClock::time_point lastByte = SteadyClock::now();
-    const char* overLimit = nullptr;
+    std::string_view overLimit;
 };
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
@@ -46,7 +45,7 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     const std::size_t bytes = size * count;
     progress.lastByte = SteadyClock::now();
     if (bytes > HttpsTransfer::maxBodyBytes - progress.body.size()) {
-        progress.overLimit = bodyTooLarge;
+        progress.overLimit = HttpsTransfer::bodyTooLarge;
         return 0; // anything but `bytes` ends the transfer
     }
     progress.body.append(data, bytes);
@@ -195,11 +194,11 @@ HttpsTransfer::get(std::string_view url, const RequestOptions& options) {
     if (multiCode != CURLM_OK) {
         return std::unexpected(failed(CURLE_RECV_ERROR, curl_multi_strerror(multiCode)));
     }
-    if (progress.overLimit) {
-        return std::unexpected(failed(code, progress.overLimit));
+    if (!progress.overLimit.empty()) {
+        return std::unexpected(failed(code, std::string(progress.overLimit)));
     }
     if (code == CURLE_FILESIZE_EXCEEDED) {
-        return std::unexpected(failed(code, bodyTooLarge));
+        return std::unexpected(failed(code, std::string(bodyTooLarge)));
     }
     if (code != CURLE_OK) {
         return std::unexpected(

@@ -38,6 +38,8 @@ public:
     static constexpr std::size_t maxBodyBytes = std::size_t{1} << 20;
     static constexpr std::size_t maxHeaderBytes = std::size_t{1} << 20;
     static constexpr long maxRedirects = 5;
+    // The description of a transfer failure for a body past maxBodyBytes.
+    static constexpr std::string_view bodyTooLarge = "response body exceeds 1 MiB";
 
     struct Response {
         long status = 0; // 0 when the answer was not HTTP

@@ -46,8 +46,12 @@ public:
 
     static PriceError network(TransferFailure failure);
     static PriceError decode(std::string text);
-    static PriceError unexpectedResponse(std::string text);
+    // `cause`: what went wrong in a few words, for a reader of the panel (see cause()).
+    static PriceError unexpectedResponse(std::string text,
+                                         std::string cause = std::string(noUsablePrice));
     static PriceError timeout();
+
+    static constexpr std::string_view noUsablePrice = "no usable price";
 
     Case errorCase() const { return case_; }
     int code() const { return static_cast<int>(case_); }
@@ -59,6 +63,10 @@ public:
         return case_ == Case::network ? &failure_ : nullptr;
     }
 
+    // Why the attempt failed, in a few words a person can act on: "couldn't connect",
+    // "timed out", "HTTP 500", "no usable price" (an answer without one)...
+    const std::string& cause() const { return cause_; }
+
     // The generic one-line rendering: the same sentence for every case, told apart only
     // by the domain and code. The payload is never shown.
     std::string localizedDescription() const;
@@ -69,6 +77,7 @@ private:
     explicit PriceError(Case errorCase) : case_(errorCase) {}
 
     Case case_;
+    std::string cause_;
     std::string text_;        // decode, unexpectedResponse
     TransferFailure failure_; // network
 };

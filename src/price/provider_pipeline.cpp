@@ -7,7 +7,7 @@ namespace {
 PriceError transferError(const std::string& name, HttpsTransfer::Error error) {
     switch (error.kind) {
     case HttpsTransfer::Error::Kind::invalidUrl:
-        return PriceError::unexpectedResponse("invalid " + name + " URL");
+        return PriceError::unexpectedResponse("invalid " + name + " URL", "invalid address");
     case HttpsTransfer::Error::Kind::timedOut:
         LogSink::write("[ticker] " + name + " timeout");
         return PriceError::timeout();
@@ -31,11 +31,12 @@ std::expected<std::string, PriceError> ProviderPipeline::fetchBody(const std::st
         return std::unexpected(transferError(name, std::move(response.error())));
     }
     if (response->status == 0) {
-        return std::unexpected(PriceError::unexpectedResponse("non-HTTP response from " + name));
+        return std::unexpected(
+            PriceError::unexpectedResponse("non-HTTP response from " + name, "not an HTTP answer"));
     }
     if (response->status < 200 || response->status > 299) {
-        return std::unexpected(
-            PriceError::unexpectedResponse(name + " HTTP " + std::to_string(response->status)));
+        const std::string status = "HTTP " + std::to_string(response->status);
+        return std::unexpected(PriceError::unexpectedResponse(name + " " + status, status));
     }
     return std::move(response->body);
 }

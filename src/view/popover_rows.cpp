@@ -6,11 +6,25 @@ PopoverRow divider() {
     return {PopoverRow::Kind::divider, {}, {}};
 }
 
+// The rows with the failure as its one-line summary: the whole failure text, five
+// providers' generic sentences, is for the popover, which has room to wrap it.
+std::vector<PopoverRow> summarizedRows(const TickerState& state,
+                                       std::chrono::system_clock::time_point now,
+                                       const QLocale& locale) {
+    std::vector<PopoverRow> rows = popoverRows(state, now, locale);
+    for (PopoverRow& row : rows) {
+        if (row.kind == PopoverRow::Kind::error && !state.failureSummary.isEmpty()) {
+            row.text = state.failureSummary;
+        }
+    }
+    return rows;
+}
+
 } // namespace
 
 std::vector<PopoverRow> popoverRows(const TickerState& state,
                                     std::chrono::system_clock::time_point now,
-                                    const QLocale& locale, AgeGranularity granularity) {
+                                    const QLocale& locale) {
     std::vector<PopoverRow> rows;
     if (const auto& price = state.latestPrice) {
         rows.push_back({PopoverRow::Kind::price, formattedPrice(price->usd, locale), {}});
@@ -22,7 +36,7 @@ std::vector<PopoverRow> popoverRows(const TickerState& state,
         rows.push_back({PopoverRow::Kind::source, QStringLiteral("Source"),
                         QString::fromStdString(price->source)});
         rows.push_back({PopoverRow::Kind::updated, QStringLiteral("Updated"),
-                        relativeAge(ageOf(price->timestamp, now), granularity)});
+                        relativeAge(ageOf(price->timestamp, now))});
     } else {
         rows.push_back({PopoverRow::Kind::fetching, QStringLiteral("Fetching..."), {}});
     }
@@ -55,7 +69,7 @@ QStringList popoverTextLines(const std::vector<PopoverRow>& rows) {
 QStringList menuLines(const TickerState& state, std::chrono::system_clock::time_point now,
                       const QLocale& locale) {
     constexpr qsizetype longest = 80;
-    QStringList lines = popoverTextLines(popoverRows(state, now, locale));
+    QStringList lines = popoverTextLines(summarizedRows(state, now, locale));
     for (QString& line : lines) {
         if (line.size() > longest) {
             line = line.left(longest - 1) + QChar(0x2026);
@@ -65,10 +79,11 @@ QStringList menuLines(const TickerState& state, std::chrono::system_clock::time_
 }
 
 QStringList toolTipLines(const TickerState& state, std::chrono::system_clock::time_point now,
-                         const QLocale& locale) {
+                         const QLocale& locale, bool withPrice) {
     QStringList lines;
-    for (const PopoverRow& row : popoverRows(state, now, locale)) {
-        if (row.kind == PopoverRow::Kind::price || row.kind == PopoverRow::Kind::divider) {
+    for (const PopoverRow& row : summarizedRows(state, now, locale)) {
+        if ((row.kind == PopoverRow::Kind::price && !withPrice) ||
+            row.kind == PopoverRow::Kind::divider) {
             continue;
         }
         if (row.kind == PopoverRow::Kind::updated) {

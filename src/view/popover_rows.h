@@ -26,22 +26,22 @@ struct PopoverRow {
 // fit is the widget's business.
 std::vector<PopoverRow> popoverRows(const TickerState& state,
                                     std::chrono::system_clock::time_point now,
-                                    const QLocale& locale,
-                                    AgeGranularity granularity = AgeGranularity::seconds);
+                                    const QLocale& locale);
 
 // The rows as plain text lines for menus and status bars: dividers dropped, the source
 // and age rows as "Label: value", every other row as its text.
 QStringList popoverTextLines(const std::vector<PopoverRow>& rows);
 
-// The lines of a menu's information entries: the rows as text, a long one (a failure
-// text) cut to 80 characters with an ellipsis, as a menu as wide as the screen helps
-// nobody; the tooltip keeps it whole.
+// The lines of a menu's information entries: the rows as text, the failure as its one-line
+// summary; a line still longer than 80 characters is cut with an ellipsis, as a menu as
+// wide as the screen helps nobody.
 QStringList menuLines(const TickerState& state, std::chrono::system_clock::time_point now,
                       const QLocale& locale);
 
-// The lines of a tooltip, which stays up unchanged while shown: the rows as text, but with
-// the time of the quote ("Updated: 14:03") instead of its age, and while the price is
-// stale, since when it is unchanged ("Unchanged since 14:03"). The large price is left
-// out: the tooltip's title shows it.
+// The lines of a tooltip, which stays up unchanged while shown: the rows as text, the
+// failure as its summary, the time of the quote ("Updated: 14:03", with the date when it is
+// not today) instead of its age, and while the price is stale, since when it is unchanged
+// ("Unchanged since 14:03"). The large price is left out unless `withPrice`: a tooltip with
+// a title of its own shows it there.
 QStringList toolTipLines(const TickerState& state, std::chrono::system_clock::time_point now,
-                         const QLocale& locale);
+                         const QLocale& locale, bool withPrice = false);

@@ -24,6 +24,9 @@ struct TickerState {
     // How the price moved over the last day ("+2.3 % in 24 h"); empty until an hour of
     // prices has been recorded.
     QString change{};
+    // The failure in one short line ("No price service answered: timed out (5)"), for the
+    // menu, tooltips and status bars; empty when there is no failure or no summary of it.
+    QString failureSummary{};
 
     bool operator==(const TickerState&) const = default;
 };

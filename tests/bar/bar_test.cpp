@@ -3,6 +3,7 @@
 #include "bar/bar_stream.h"
 #include "test_support.h"
 
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -15,20 +16,24 @@ namespace {
 using Clock = std::chrono::system_clock;
 
 TEST(BarRecord, saysTheStateInEachFormat) {
-    const auto now = Clock::now();
+    // Noon of a day in the local time zone, the quote three minutes before.
+    const auto now = Clock::time_point(
+        std::chrono::milliseconds(QDateTime(QDate(2026, 12, 7), QTime(12, 0)).toMSecsSinceEpoch()));
     const BitcoinPrice price{67432.49, now - 3min, "kraken"};
     const QLocale c = QLocale::c();
     EXPECT_EQ(barRecord(BarFormat::waybar, {}, now, c),
               R"({"text":"₿ ...","alt":"","tooltip":"Fetching...","class":"pending"})");
     EXPECT_EQ(barRecord(BarFormat::waybar, {price}, now, c),
               R"({"text":"₿ 67,432","alt":"kraken","tooltip":"₿ 67,432\n₿ → USD\n)"
-              R"(Source: kraken\nUpdated: 3 min","class":"ok"})");
+              R"(Source: kraken\nUpdated: 11:57","class":"ok"})");
     EXPECT_EQ(barRecord(BarFormat::waybar, {price, {}, true, "+1.0 % in 24 h"}, now, c),
               R"({"text":"₿ 67,432","alt":"kraken","tooltip":"₿ 67,432\n₿ → USD\n)"
-              R"(+1.0 % in 24 h\nSource: kraken\nUpdated: 3 min","class":"stale"})");
-    EXPECT_NE(
-        barRecord(BarFormat::waybar, {price, "down", true}, now, c).find(R"("class":"error")"),
-        std::string::npos);
+              R"(+1.0 % in 24 h\nSource: kraken\nUnchanged since 11:57","class":"stale"})");
+    EXPECT_EQ(barRecord(BarFormat::waybar, {price, "down", true, "", "No price service answered"},
+                        now + 24h, c),
+              R"({"text":"₿ 67,432","alt":"kraken","tooltip":"₿ 67,432\n₿ → USD\n)"
+              R"(Source: kraken\nUnchanged since 7 Dec 2026 11:57\nNo price service answered",)"
+              R"("class":"error"})");
     EXPECT_EQ(barRecord(BarFormat::plain, {price, "down"}, now, c), "₿ 67,432");
     EXPECT_EQ(barRecord(BarFormat::i3bar, {price}, now, c),
               R"([{"name":"brimwell-ticker","full_text":"₿ 67,432"}])");

@@ -100,6 +100,43 @@ TEST_F(BusTest, theItemRegistersWithEveryWatcherAndShowsWhatItIsGiven) {
     EXPECT_EQ(secondary.size(), 1);
 }
 
+// Hosts may drop an item that registers while they start, and say nothing: the item
+// registers until a host has taken it (the watcher lists it; for a watcher without a list, a
+// host read it), a bounded number of times, and again when a watcher says it was dropped.
+TEST_F(BusTest, theItemRegistersAgainUntilAHostTakesIt) {
+    TestWatcher watcher(host);
+    ASSERT_TRUE(watcher.start());
+    StatusNotifierItem item(agent, {}, {}, nullptr, {200ms, 3});
+    QSignalSpy taken(&item, &StatusNotifierItem::taken);
+    QSignalSpy notTaken(&item, &StatusNotifierItem::notTaken);
+    ASSERT_TRUE(item.start());
+    const QString service = item.serviceName();
+    ASSERT_TRUE(notTaken.wait(5000)); // nobody read it: every try, then no more
+    EXPECT_EQ(watcher.items.size(), 3);
+    EXPECT_EQ(taken.size(), 0);
+    // A host that reads the item takes it, where the watcher has no list...
+    const auto readUntil = [&](QSignalSpy& spy, qsizetype count) {
+        return QTest::qWaitFor(
+            [&] {
+                property(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Id");
+                return spy.size() == count;
+            },
+            5000);
+    };
+    watcher.stop(); // a new watcher tries afresh
+    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(readUntil(taken, 1));
+    // ...but where it has one, only the list counts (a host may read and then drop it).
+    watcher.stop();
+    ASSERT_TRUE(watcher.start(true));
+    ASSERT_TRUE(readUntil(notTaken, 2));
+    watcher.listed = {service + "/StatusNotifierItem"};
+    const qsizetype before = watcher.items.size();
+    emit watcher.StatusNotifierItemUnregistered(service); // dropped while it runs: back in
+    ASSERT_TRUE(taken.wait(5000));
+    EXPECT_EQ(watcher.items.size(), before + 1);
+}
+
 TEST_F(BusTest, theMenuListsTheRowsThenRefreshAndQuitAndRefusesWhatNoMenuHas) {
     StatusNotifierItem item(agent, {}, {});
     ASSERT_TRUE(item.start());
@@ -175,17 +212,18 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
                                         {"Source", "kraken"},
                                         {"Updated", qlonglong(1735689600123)},
                                         {"LastError", ""},
+                                        {"FailureSummary", ""},
                                         {"Stale", false},
                                         {"Change", "+1.0 % in 24 h"}}));
 
     RemoteFeed remote(host);
     ASSERT_TRUE(QTest::qWaitFor([&] { return remote.available(); }, 2000));
     EXPECT_EQ(remote.state(), feed.current);
-    feed.set({feed.current.latestPrice, "All providers failed. ", true, ""});
+    feed.set({feed.current.latestPrice, "All providers failed. ", true, "", "None answered"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return remote.state() == feed.current; }, 2000));
     ASSERT_EQ(recorder.signals_.size(), 1);
     const auto changed = qdbus_cast<QVariantMap>(recorder.signals_[0].arguments().value(1));
-    EXPECT_EQ(changed.keys(), (QStringList{"Change", "LastError", "Stale"}));
+    EXPECT_EQ(changed.keys(), (QStringList{"Change", "FailureSummary", "LastError", "Stale"}));
     feed.set({});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !remote.state().latestPrice; }, 2000));
     EXPECT_EQ(service.published().value("Price"), 0.0);

@@ -133,6 +133,8 @@ TEST(Fetcher, totalFailureJoinsEveryProvidersEntryAndKeepsThePrice) {
     EXPECT_EQ(*fetcher.lastError(), "All providers failed. p0: " + rendered(0) +
                                         " | p1: " + rendered(1) + " | p2: " + rendered(2) +
                                         " | p3: " + rendered(3) + " | p2: " + rendered(2));
+    EXPECT_EQ(fetcher.failureSummary(), "No price service answered: couldn't connect (1), "
+                                        "no usable price (3), timed out (1)");
     EXPECT_EQ(fetcher.latestPrice(), stored);
     EXPECT_FALSE(fetcher.isFetching());
     EXPECT_EQ(settings.read(), before);

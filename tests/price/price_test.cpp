@@ -16,6 +16,7 @@
 #include <clocale>
 #include <cmath>
 #include <functional>
+#include <map>
 
 namespace {
 
@@ -283,13 +284,17 @@ TEST(Pipeline, endsEveryRoadWithItsErrorAndLogLine) {
             ASSERT_FALSE(price);
             EXPECT_EQ(price.error().errorCase(), PriceError::Case::unexpectedResponse);
             EXPECT_EQ(price.error().text(), road.expect);
+            EXPECT_EQ(price.error().cause(), road.expect.substr(road.expect.find("HTTP")));
             EXPECT_TRUE(log.lines().empty());
         }
     }
 }
 
 TEST(Pipeline, refusesServersItCannotTrustOrReach) {
-    for (const std::string certificate : {"other-host", "self-signed", "unreachable"}) {
+    const std::map<std::string, std::string> causes = {{"other-host", "certificate not trusted"},
+                                                       {"self-signed", "certificate not trusted"},
+                                                       {"unreachable", "couldn't connect"}};
+    for (const auto& [certificate, cause] : causes) {
         SCOPED_TRACE(certificate);
         auto services =
             std::make_unique<LocalServices>(certificate == "unreachable" ? "server" : certificate);
@@ -303,6 +308,7 @@ TEST(Pipeline, refusesServersItCannotTrustOrReach) {
         const auto price = MempoolSpaceProvider(options).fetchPrice();
         ASSERT_FALSE(price);
         EXPECT_EQ(price.error().errorCase(), PriceError::Case::network);
+        EXPECT_EQ(price.error().cause(), cause);
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_TRUE(log.lines()[0].starts_with("[ticker] mempool.space network error: "));
     }

@@ -124,9 +124,12 @@ QDBusMessage PrivateBus::call(const QDBusConnection& connection, const QDBusMess
     return pending.reply();
 }
 
-bool TestWatcher::start() {
+bool TestWatcher::start(bool lists) {
     return bus_.registerObject("/StatusNotifierWatcher", this,
-                               QDBusConnection::ExportScriptableSlots) &&
+                               QDBusConnection::ExportScriptableSlots |
+                                   QDBusConnection::ExportScriptableSignals |
+                                   (lists ? QDBusConnection::ExportAllProperties
+                                          : QDBusConnection::RegisterOption(0))) &&
            bus_.registerService("org.kde.StatusNotifierWatcher");
 }
 

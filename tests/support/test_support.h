@@ -111,19 +111,25 @@ private:
     QStringList names_;
 };
 
-// A panel host's org.kde.StatusNotifierWatcher: it records the items that register.
+// A panel host's org.kde.StatusNotifierWatcher: it records the items that register, and
+// shows none of them. With `lists`, it has RegisteredStatusNotifierItems, saying `listed`.
 class TestWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER listed)
 
 public:
     explicit TestWatcher(QDBusConnection bus) : bus_(std::move(bus)) {}
-    bool start();
+    bool start(bool lists = false);
     void stop();
     QStringList items;
+    QStringList listed;
 
 public slots:
     Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString& service) { items << service; }
+
+signals:
+    Q_SCRIPTABLE void StatusNotifierItemUnregistered(const QString& item);
 
 private:
     QDBusConnection bus_;

@@ -41,9 +41,6 @@ TEST(PriceText, agesShowTheTwoLargestUnitsAndSaturateAtTheClocksEnds) {
     for (const auto& [age, text] : ages) {
         EXPECT_EQ(relativeAge(age), text);
     }
-    EXPECT_EQ(relativeAge(59s, AgeGranularity::minutes), "less than 1 min");
-    EXPECT_EQ(relativeAge(60s, AgeGranularity::minutes), "1 min");
-    EXPECT_EQ(relativeAge(3725s, AgeGranularity::minutes), "1 hr, 2 min");
     EXPECT_EQ(ageOf(Clock::time_point::min(), Clock::time_point::max()),
               std::chrono::duration_cast<std::chrono::seconds>(Clock::duration::max()));
     EXPECT_EQ(ageOf(Clock::time_point::max(), Clock::time_point::min()),
@@ -83,6 +80,15 @@ TEST(PopoverRows, theTooltipTellsTheTimeOfTheQuoteAndSinceWhenItIsStale) {
               (QStringList{"\u20bf \u2192 USD", "Source: x", "Updated: 08:56"}));
     EXPECT_EQ(toolTipLines({price, {}, true}, at(noon.addDays(2)), c).last(),
               "Unchanged since " + c.toString(noon.date(), QLocale::ShortFormat) + " 08:56");
+    // A failure in its one short line, in the tooltip and the menu; the popover keeps it whole.
+    const QString failure = "All providers failed. " + QString("x: error | ").repeated(9);
+    const TickerState failed{price, failure, true, "", "No price service answered: HTTP 500 (5)"};
+    EXPECT_EQ(toolTipLines(failed, at(noon), c, true),
+              (QStringList{"₿ 1", "₿ → USD", "Source: x", "Unchanged since 08:56",
+                           "No price service answered: HTTP 500 (5)"}));
+    EXPECT_EQ(menuLines(failed, at(noon), c).last(), "No price service answered: HTTP 500 (5)");
+    EXPECT_EQ(popoverTextLines(popoverRows(failed, at(noon), c)).last(), failure);
+    EXPECT_EQ(menuLines({{}, failure}, at(noon), c).last(), failure.left(79) + QChar(0x2026));
 }
 
 TEST(ChangeText, comparesTheDaysFirstPointWithTheNewestOnceAnHourIsRecorded) {
