@@ -89,12 +89,12 @@ int main(int argc, char** argv) {
     };
     QObject::connect(&view, &PricePopoverView::quitRequested, &app, quit);
     std::unique_ptr<TrayStatusItem> trayItem;
+    bool shown = false;
     if (popover) {
         const QPoint at(std::atoi(argv[2]), std::atoi(argv[3]));
         // Shown once the agent's state is in, so it never flashes "Fetching...", and in the
         // desktop's colours.
-        bool shown = false;
-        const auto showOnce = [&] {
+        const auto showOnce = [&, at] {
             if (!shown && feed.available() && scheme.settled()) {
                 shown = true;
                 view.showAt(fromDevicePixels(at));
