@@ -1,10 +1,14 @@
 #include "price_popover_view.h"
 
+#include "panel/popover_placement.h"
+
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QScreen>
 #include <QTextLayout>
@@ -12,7 +16,15 @@
 
 #include <algorithm>
 
+Q_LOGGING_CATEGORY(popoverLog, "brimwell.popover", QtInfoMsg)
+
 namespace {
+
+// Wayland gives a client no say where its window goes, and a popup there needs a window
+// of the same client to hang from.
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 QFont scaled(const QFont& base, double factor, QFont::Weight weight = QFont::Normal) {
     QFont font = base;
@@ -21,10 +33,9 @@ QFont scaled(const QFont& base, double factor, QFont::Weight weight = QFont::Nor
     return font;
 }
 
+// Drawn in the palette's colour of the moment, so that it follows a change of scheme.
 void setSecondary(QWidget* widget) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    widget->setPalette(palette);
+    widget->setForegroundRole(QPalette::PlaceholderText);
 }
 
 QLabel* secondaryLabel(QWidget* parent, const char* name, const QFont& font) {
@@ -131,8 +142,14 @@ void Sparkline::paintEvent(QPaintEvent*) {
 
 PricePopoverView::PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock,
                                    PriceHistory history, QWidget* parent)
-    : QWidget(parent, Qt::Popup), feed_(feed), locale_(std::move(locale)), clock_(std::move(clock)),
-      history_(std::move(history)) {
+    : QWidget(parent, onWayland() ? Qt::Dialog : Qt::Popup), feed_(feed),
+      locale_(std::move(locale)), clock_(std::move(clock)), history_(std::move(history)) {
+    // Compositors draw a dropdown menu as a popup (a shadow, no frame of their own). The
+    // type reaches the window system only once the window exists.
+    create();
+    setAttribute(Qt::WA_X11NetWmWindowTypeDropDownMenu);
+    setWindowTitle(tr("Bitcoin price"));
+    setPalette(schemePalette(QGuiApplication::palette(), scheme_));
     setFixedWidth(fixedWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
@@ -175,6 +192,30 @@ void PricePopoverView::update() {
             fill(rowWidgets_[i], rows_[i]);
         }
     }
+    if (isVisible() && popoverLog().isDebugEnabled()) {
+        if (const QString shown = shownText(); shown != logged_) {
+            logged_ = shown;
+            qCDebug(popoverLog).noquote() << "shows" << shown;
+        }
+    }
+}
+
+// The texts of the rows as drawn: a row's texts joined by spaces, rows by " | ".
+QString PricePopoverView::shownText() const {
+    QStringList rows;
+    for (const QWidget* widget : rowWidgets_) {
+        QStringList texts;
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            texts << label->text();
+        }
+        for (const QLabel* label : widget->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        if (!texts.isEmpty()) {
+            rows << texts.join(' ');
+        }
+    }
+    return rows.join(QStringLiteral(" | ")).replace('\n', ' ');
 }
 
 void PricePopoverView::rebuild() {
@@ -246,9 +287,7 @@ QWidget* PricePopoverView::makeRowWidget(const PopoverRow& row) {
         label->setFont(scaled(base, 0.8));
         label->setWordWrap(true);
         label->setTextFormat(Qt::PlainText);
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Qt::red);
-        label->setPalette(palette);
+        label->setForegroundRole(QPalette::BrightText); // the palette's red
         return label;
     }
     }
@@ -295,23 +334,51 @@ void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
 void PricePopoverView::showAt(QPoint anchor) {
     update();
     adjustSize();
-    QScreen* screen = QGuiApplication::screenAt(anchor);
+    const QScreen* screen = QGuiApplication::screenAt(anchor);
     if (!screen) {
         screen = QGuiApplication::primaryScreen();
     }
-    QPoint position(anchor.x() - fixedWidth / 2, anchor.y() + 4);
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        // A panel at the bottom of the screen: open upwards instead.
-        if (position.y() + height() > area.bottom()) {
-            position.setY(anchor.y() - 4 - height());
-        }
-        position.setX(std::clamp(position.x(), area.left(), area.right() - fixedWidth + 1));
-        position.setY(std::clamp(position.y(), area.top(),
-                                 std::max(area.top(), area.bottom() - height() + 1)));
+    if (screen && !onWayland()) {
+        move(popoverPosition(anchor, size(), screen->geometry(), screen->availableGeometry(),
+                             screenMargin));
     }
-    move(position);
     show();
+}
+
+void PricePopoverView::setColorScheme(ColorScheme scheme) {
+    scheme_ = scheme;
+    setPalette(schemePalette(QGuiApplication::palette(), scheme_));
+}
+
+bool PricePopoverView::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate && onWayland()) {
+        close(); // a click elsewhere took the focus
+    }
+    return QWidget::event(event);
+}
+
+void PricePopoverView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        setColorScheme(scheme_); // the desktop's colours changed
+    }
+    QWidget::changeEvent(event);
+}
+
+void PricePopoverView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PricePopoverView::paintEvent(QPaintEvent*) {
+    // A thin frame, so that the popover stands apart from a panel of the same colour.
+    QColor frame = palette().color(QPalette::PlaceholderText);
+    frame.setAlphaF(0.5);
+    QPainter painter(this);
+    painter.setPen(frame);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void PricePopoverView::showEvent(QShowEvent* event) {
@@ -323,6 +390,7 @@ void PricePopoverView::showEvent(QShowEvent* event) {
 
 void PricePopoverView::hideEvent(QHideEvent* event) {
     ageTimer_.stop();
+    logged_.clear();
     QWidget::hideEvent(event);
     emit closed();
 }

@@ -41,9 +41,7 @@ TrayStatusItem::TrayStatusItem(TickerFeed& feed, QLocale locale, LocalFeed::Cloc
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) {
                     const QRect geometry = icon_.geometry();
-                    emit toggleRequested(geometry.isValid()
-                                             ? QPoint(geometry.center().x(), geometry.bottom())
-                                             : QCursor::pos());
+                    emit toggleRequested(geometry.isValid() ? geometry.center() : QCursor::pos());
                 } else if (reason == QSystemTrayIcon::MiddleClick) {
                     feed_.refresh();
                 }

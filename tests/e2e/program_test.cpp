@@ -3,14 +3,17 @@
 // session bus and a panel host's watcher of the test's own.
 
 #include "bus/dbus_types.h"
+#include "bus/ticker_bus.h"
 #include "fetch/last_price_cache.h"
 #include "fetch/price_history.h"
+#include "panel/price_popover_view.h"
 #include "test_support.h"
 
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -451,6 +454,50 @@ TEST_F(AgentTest, aBarPollsAloneHandsOverToAnAgentAndTakesOverWhenItQuits) {
     EXPECT_EQ(ticker->waitForExit(), 0);
     const int before = services.requests;
     EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before; }, 3000));
+}
+
+// The GUI program as the agent runs it, what it shows read from its log. Qt's offscreen
+// platform takes no input from another process, so Refresh and Quit are pressed on a
+// popover of this process that reads the agent over the bus as the GUI program's does.
+TEST_F(AgentTest, activateShowsTheStateInTheGuiProgramWhoseButtonsDriveTheAgent) {
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        response.status = services.requests == 1 ? 200 : 503; // then every service fails
+        response.set_content(mempoolBody, "application/json");
+    });
+    services.start();
+    ASSERT_TRUE(watcher.start());
+    QProcessEnvironment environment = session();
+    environment.insert("QT_LOGGING_RULES", "brimwell.popover.debug=true");
+    const auto ticker = run({"--interval", "3600"}, environment);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }, 5000));
+    const auto activate = [&] {
+        call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {100, 10});
+    };
+    const auto shown = [&](const QString& text) {
+        return QTest::qWaitFor([&] { return ticker->standardError().contains(text); }, 5000);
+    };
+    const auto children = [&] {
+        QFile file(QString("/proc/%1/task/%1/children").arg(ticker->pid()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : "(unknown)";
+    };
+    activate();
+    EXPECT_TRUE(shown("brimwell.popover: shows \u20bf 67,432 | \u20bf \u2192 USD | "
+                      "Source mempool.space | Updated "));
+    const QByteArray gui = children();
+    ASSERT_TRUE(QFile::exists("/proc/" + gui + "/exe")) << gui.toStdString(); // one process
+
+    RemoteFeed feed(host);
+    PricePopoverView popover(feed, QLocale::c(), Clock::now, PriceHistory(home.filePath("h")));
+    QObject::connect(&popover, &PricePopoverView::quitRequested, &feed, &RemoteFeed::quit);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return feed.available(); }, 5000));
+    popover.findChild<QPushButton*>("refresh")->click();
+    EXPECT_TRUE(shown(" | All providers failed. mempool.space: "));
+    EXPECT_EQ(services.requests, 6); // one pass more
+    activate();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFile::exists("/proc/" + gui); }, 5000));
+    EXPECT_EQ(children(), "");
+    popover.findChild<QPushButton*>("quit")->click();
+    EXPECT_EQ(ticker->waitForExit(), 0);
 }
 
 TEST_F(ProgramTest, withoutADesktopSessionTheTitleStreamsToStdout) {
