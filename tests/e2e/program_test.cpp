@@ -86,7 +86,7 @@ TEST(CommandLine, refusesWhatMakesNoSenseInOneLineWithTheUsage) {
         EXPECT_TRUE(lines[1].startsWith("usage: brimwell-ticker ")) << reason.toStdString();
     }
     Program version({"--version"}, Program::user(home.path()));
-    EXPECT_EQ(version.readLine(), "brimwell-ticker 0.1.0");
+    EXPECT_EQ(version.readLine(), "brimwell-ticker " BRIMWELL_VERSION);
     Program help({"--help"}, Program::user(home.path()));
     EXPECT_TRUE(help.readLine()->startsWith("usage: brimwell-ticker"));
     EXPECT_EQ(help.waitForExit(), 0);

@@ -14,9 +14,14 @@ foreach(path
         share/icons/hicolor/scalable/apps/brimwell-ticker.svg
         share/icons/hicolor/22x22/apps/brimwell-ticker.png
         share/icons/hicolor/22x22/apps/brimwell-ticker-stale.png
-        share/applications/brimwell-ticker.desktop
-        etc/xdg/autostart/brimwell-ticker.desktop
-        share/systemd/user/brimwell-ticker.service)
+        share/applications/org.brimwell.Ticker.desktop
+        etc/xdg/autostart/org.brimwell.Ticker.desktop
+        share/systemd/user/brimwell-ticker.service
+        share/man/man1/brimwell-ticker.1
+        share/bash-completion/completions/brimwell-ticker
+        share/zsh/site-functions/_brimwell-ticker
+        share/fish/vendor_completions.d/brimwell-ticker.fish
+        share/metainfo/org.brimwell.Ticker.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()
@@ -30,7 +35,8 @@ foreach(line "ExecStart=${binary}\n" "Restart=on-failure\n" "WantedBy=graphical-
         message(FATAL_ERROR "the unit lacks ${line}")
     endif()
 endforeach()
-foreach(entry share/applications/brimwell-ticker.desktop etc/xdg/autostart/brimwell-ticker.desktop)
+foreach(entry share/applications/org.brimwell.Ticker.desktop
+              etc/xdg/autostart/org.brimwell.Ticker.desktop)
     file(READ "${PREFIX}/${entry}" desktop)
     string(FIND "${desktop}" "Exec=${binary}\n" found)
     if(found EQUAL -1)
