@@ -7,6 +7,7 @@
 #include "fetch/price_history.h"
 #include "price/log_sink.h"
 #include "test_support.h"
+#include "view/price_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -405,22 +406,26 @@ TEST(History, keepsAPointAMinuteForAWeekAndSurvivesATornLine) {
     EXPECT_LT(QFileInfo(path).size(), 100);
 }
 
-TEST(History, staysBoundedWhateverTheFileHolds) {
+// The newest week is read through damage, without a point from the future, and kept.
+TEST(History, keepsTheLastWeekThroughDamageAndStaysBounded) {
     QTemporaryDir dir;
-    const QString path = dir.filePath("history");
-    QFile file(path);
+    QFile file(dir.filePath("history"));
     file.open(QIODevice::WriteOnly);
-    const auto now = Clock::now();
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count();
-    for (int i = 0; i < 100000; ++i) { // a point a second, some of them damaged: 1.3 MB
-        file.write(QByteArray::number(seconds - 100120 + i) + (i % 7 ? " 5\n" : " x\n"));
+    const std::int64_t seconds = 1'700'000'000;
+    for (int minute = 10000; minute > 0; --minute) { // a week of one price
+        file.write(QByteArray::number(seconds - minute * 60) + " 100\n");
+    }
+    file.write(QByteArray::number(seconds + 7200) + " 87\n"); // a clock set back
+    for (int line = 0; file.size() < 2'000'000; ++line) {     // then damage
+        file.write("damage " + QByteArray(line % 300, '#') + "\n");
     }
     file.close();
-    PriceHistory history(path);
-    EXPECT_FALSE(history.read(now - 24h).empty());
-    history.append({6, now, "x"}, now);
-    EXPECT_LE(QFileInfo(path).size(), PriceHistory::maxFileBytes / 2);
-    EXPECT_EQ(history.read(now - 24h).back().usd, 6);
+    PriceHistory history(file.fileName());
+    const auto now = Clock::time_point(std::chrono::seconds(seconds));
+    EXPECT_EQ(changeText(history.read(now - 24h, now), now, QLocale::c()), "0.0 % in 24 h");
+    history.append({101, now, "x"}, now);
+    EXPECT_EQ(history.read({}, now).size(), 10001u);
+    EXPECT_LT(file.size(), PriceHistory::maxFileBytes / 2);
 }
 
 TEST(Alerts, alertOnceWhenAPriceCrossesALevelAndAgainOnlyAfterHalfAPercentBack) {
