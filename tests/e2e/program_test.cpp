@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -229,6 +230,36 @@ TEST_F(ProgramTest, settingsThatAreNoFileDoNotHoldUpTheStartAndStoresSurviveKill
     file.open(QIODevice::ReadOnly);
     EXPECT_EQ(file.readAll(), before);
     EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(), 1);
+}
+
+// An editor saves the settings file over and over (a new file renamed over the old, each
+// save adding a line) while a bar stores a price after every pass: no save is overwritten.
+TEST_F(ProgramTest, aStoreNeverOverwritesAnEditorsSave) {
+    std::atomic<int> served = 0;
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        response.set_content("{\"USD\":" + std::to_string(60000 + ++served) + "}", "text/json");
+    });
+    services.start();
+    const auto text = [&] {
+        QFile file(settings().path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto bar = run({"--bar", "--interval", "0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return served >= 2; }, 10000));
+    const int saves = 500;
+    for (int edit = 0; edit < saves; ++edit) {
+        QSaveFile file(settings().path());
+        file.open(QIODevice::WriteOnly);
+        file.write(text() + "; edit " + QByteArray::number(edit) + "\n");
+        ASSERT_TRUE(file.commit());
+    }
+    const int last = served; // then a whole pass and its store after the last save
+    ASSERT_TRUE(QTest::qWaitFor([&] { return served >= last + 2; }, 10000));
+    const QByteArray saved = text();
+    for (int edit = 0; edit < saves; ++edit) {
+        EXPECT_TRUE(saved.contains("; edit " + QByteArray::number(edit) + "\n")) << edit;
+    }
+    EXPECT_GT(LastPriceCache(settings()).restore()->usd, 60000 + last);
 }
 
 // A user who may not write the settings directory (its mode says so; root writes anyway,
