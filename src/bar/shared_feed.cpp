@@ -27,6 +27,9 @@ SharedFeed::SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interv
         remote_ = std::make_unique<RemoteFeed>(bus);
         connect(remote_.get(), &TickerFeed::changed, this, [this] {
             if (!attached()) {
+                if (answerWait_.isActive()) {
+                    follow(); // the owner answered with nothing usable: no need to wait
+                }
                 return;
             }
             const auto price = remote_->state().latestPrice;

@@ -187,6 +187,16 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
     ASSERT_EQ(recorder.signals_.size(), 1);
     const auto changed = qdbus_cast<QVariantMap>(recorder.signals_[0].arguments().value(1));
     EXPECT_EQ(changed.keys(), (QStringList{"Change", "LastError", "Stale"}));
+    // A storm of changes: the state follows, `changed` waits its spacing (here an hour).
+    RemoteFeed paced(host, 1h);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paced.available(); }, 2000));
+    QSignalSpy told(&paced, &TickerFeed::changed);
+    for (int usd = 1; usd <= 2000; ++usd) {
+        feed.set({BitcoinPrice{double(usd), updated, "x"}});
+    }
+    const BitcoinPrice last{2000, updated, "x"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paced.state().latestPrice == last; }, 5000));
+    EXPECT_EQ(told.size(), 0);
     feed.set({});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !remote.state().latestPrice; }, 2000));
     EXPECT_EQ(service.published().value("Price"), 0.0);
@@ -199,6 +209,25 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
     agent.unregisterService(TickerBus::serviceName);
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone.size() == 1; }, 2000));
     EXPECT_FALSE(remote.available());
+}
+
+TEST(TickerBusState, believesOnlyWhatChecksOut) {
+    const TickerState state{
+        BitcoinPrice{67432.5, std::chrono::system_clock::time_point(1000ms), "x"}, "down\x1b[2J\n",
+        false, "+1.0 % in 24 h"};
+    const QVariantMap good = TickerBus::properties(state, QLocale::c());
+    EXPECT_EQ(TickerBus::state(good)->lastError, "down\\x1b[2J\\x0a");
+    EXPECT_EQ(TickerBus::state(TickerBus::properties({}, QLocale::c())), TickerState{});
+    const std::pair<const char*, QVariant> bad[] = {
+        {"Price", -1e308},    {"Price", 0.0},     {"Price", qInf()},
+        {"Price", "67432"},   {"Updated", 1e300}, {"Updated", qlonglong(1) << 62},
+        {"Updated", 1000},    {"Stale", 1},       {"Source", QString(1025, 'x')},
+        {"Title", QVariant()}};
+    for (const auto& [name, value] : bad) {
+        QVariantMap properties = good;
+        properties.insert(name, value);
+        EXPECT_FALSE(TickerBus::state(properties)) << name << " " << value.toString().toStdString();
+    }
 }
 
 TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
