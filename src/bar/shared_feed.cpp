@@ -60,6 +60,14 @@ void SharedFeed::refresh() {
     }
 }
 
+void SharedFeed::refreshWhenIdle() {
+    if (attached()) {
+        remote_->refresh(); // the agent brakes it
+    } else {
+        local_.refreshWhenIdle();
+    }
+}
+
 void SharedFeed::follow() {
     answerWait_.stop();
     const bool attachedNow = attached();

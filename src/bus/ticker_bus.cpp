@@ -153,6 +153,34 @@ void TickerService::publish() {
     bus_.send(signal);
 }
 
+void TickerService::setOwnGui(std::function<QList<qint64>()> processIds) {
+    ownGui_ = std::move(processIds);
+}
+
+void TickerService::refresh(const QDBusMessage& call) {
+    const QList<qint64> gui = ownGui_ ? ownGui_() : QList<qint64>();
+    if (gui.isEmpty() || bus_.interface() == nullptr) {
+        feed_.refreshWhenIdle();
+        return;
+    }
+    // Which process calls, from the bus, without waiting for it: the reply follows.
+    call.setDelayedReply(true);
+    const QDBusPendingCall asked =
+        bus_.interface()->asyncCall(QStringLiteral("GetConnectionUnixProcessID"), call.service());
+    auto* pending = new QDBusPendingCallWatcher(asked, this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, call, gui](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<uint> pid = *answer;
+                if (!pid.isError() && gui.contains(qint64(pid.value()))) {
+                    feed_.refresh();
+                } else {
+                    feed_.refreshWhenIdle();
+                }
+                bus_.send(call.createReply());
+            });
+}
+
 TickerServiceAdaptor::TickerServiceAdaptor(TickerService* service)
     : QDBusAbstractAdaptor(service), service_(service) {}
 
@@ -160,8 +188,8 @@ QVariant TickerServiceAdaptor::value(const char* name) const {
     return service_->published_.value(QString::fromLatin1(name));
 }
 
-void TickerServiceAdaptor::Refresh() {
-    service_->feed_.refresh();
+void TickerServiceAdaptor::Refresh(const QDBusMessage& call) {
+    service_->refresh(call);
 }
 
 void TickerServiceAdaptor::Quit() {

@@ -4,6 +4,7 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QLocale>
 #include <QTimer>
 #include <QVariantMap>
@@ -56,18 +57,24 @@ public:
 
     const QVariantMap& published() const { return published_; }
 
+    // The processes of the program's own GUI (its popover's Refresh button starts a pass
+    // at each press); any other caller's Refresh is braked as a script's.
+    void setOwnGui(std::function<QList<qint64>()> processIds);
+
 signals:
     void quitRequested();
 
 private:
     friend class TickerServiceAdaptor;
     void publish();
+    void refresh(const QDBusMessage& call);
 
     QDBusConnection bus_;
     TickerFeed& feed_;
     QLocale locale_;
     QVariantMap published_;
     bool started_ = false;
+    std::function<QList<qint64>()> ownGui_;
 };
 
 class TickerServiceAdaptor : public QDBusAbstractAdaptor {
@@ -105,7 +112,7 @@ public:
     QString change() const { return value("Change").toString(); }
 
 public slots:
-    void Refresh();
+    void Refresh(const QDBusMessage& call);
     void Quit();
 
 private:

@@ -77,22 +77,36 @@ QFuture<void> PriceFetcher::fetchOnce() {
     return startPass(0);
 }
 
+void PriceFetcher::fetchWhenIdle() {
+    if (running_ > 0) {
+        passRequested_ = true;
+    } else {
+        startPass(0);
+    }
+}
+
 QFuture<void> PriceFetcher::startPass(std::uint64_t pollGeneration) {
     auto pass = std::make_shared<Pass>();
     pass->providers = providers_;
     pass->pollGeneration = pollGeneration;
     pass->promise.start();
     QFuture<void> finished = pass->promise.future();
+    ++running_;
     setIsFetching(true);
     ask(std::move(pass));
     return finished;
 }
 
 void PriceFetcher::finish(Pass& pass) {
+    --running_;
     setIsFetching(false);
     pass.promise.finish();
     if (polling_ && pass.pollGeneration == pollGeneration_) {
         sleepUntilNextPass();
+    }
+    if (running_ == 0 && passRequested_) {
+        passRequested_ = false;
+        startPass(0);
     }
 }
 

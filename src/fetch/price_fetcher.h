@@ -41,6 +41,11 @@ public:
     // its outcome (it is cancelled instead if the fetcher goes away first).
     QFuture<void> fetchOnce();
 
+    // A pass for a trigger that may come in bursts (a script's Refresh, a signal): one
+    // starts at once when no pass is running; while one runs, any number of these make one
+    // pass after the last running pass has ended.
+    void fetchWhenIdle();
+
     // Runs a pass when the event loop next runs, then again `interval` seconds after each
     // pass has ended, until stopPolling(). A second start replaces the first loop; a pass
     // that the old loop started still ends and publishes, and starts nothing after it. An
@@ -108,6 +113,8 @@ private:
     const Providers providers_;
     std::optional<LastPriceCache> cache_;
     bool changePending_ = false;
+    int running_ = 0;            // passes under way
+    bool passRequested_ = false; // by fetchWhenIdle() while passes ran
     // The provider calls block for up to their time limits, so they get their own threads
     // rather than the shared pool.
     QThreadPool workers_;

@@ -48,6 +48,10 @@ void LocalFeed::refresh() {
     fetcher_.fetchOnce();
 }
 
+void LocalFeed::refreshWhenIdle() {
+    fetcher_.fetchWhenIdle();
+}
+
 void LocalFeed::update() {
     staleTimer_.stop();
     const auto& price = fetcher_.latestPrice();

@@ -202,6 +202,12 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
     EXPECT_EQ(service.published().value("Price"), 0.0);
 
     QSignalSpy quit(&service, &TickerService::quitRequested);
+    remote.refresh(); // a script's is braked, the own GUI's (this process, below) is not
+    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 1; }, 2000));
+    service.setOwnGui([] { return QList<qint64>{1}; });
+    remote.refresh();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 2; }, 2000));
+    service.setOwnGui([] { return QList<qint64>{QCoreApplication::applicationPid()}; });
     remote.refresh();
     remote.quit();
     EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshed == 1 && quit.size() == 1; }, 2000));

@@ -162,7 +162,7 @@ TEST(Fetcher, everyAssignmentNotifiesAndSubscribersGetTheCurrentValueFirst) {
     EXPECT_NE(seen[1]->timestamp, seen[2]->timestamp);
 }
 
-TEST(Fetcher, overlappingPassesEachGoTheirWay) {
+TEST(Fetcher, overlappingPassesEachGoTheirWayButTriggersInBurstsWaitForThem) {
     auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{failure(3), 9.0},
                                                std::vector<std::chrono::milliseconds>{50ms, 400ms});
     PriceFetcher fetcher({provider}, std::nullopt);
@@ -178,6 +178,12 @@ TEST(Fetcher, overlappingPassesEachGoTheirWay) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return second.isFinished(); }, 2000));
     EXPECT_FALSE(fetcher.lastError()); // the last pass to end decides
     EXPECT_EQ(fetcher.latestPrice()->usd, 9.0);
+    for (int signal = 0; signal < 30; ++signal) { // one pass at once, one after it
+        fetcher.fetchWhenIdle();
+    }
+    // Never idle between the two: a third pass would start before the second could end.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return provider->calls == 4 && !fetcher.isFetching(); }, 5000));
 }
 
 TEST(Polling, sleepsTheIntervalInWholeNanosecondsOr60WhenItCannot) {
