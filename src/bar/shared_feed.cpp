@@ -75,6 +75,9 @@ void SharedFeed::follow() {
         fetcher_.stopPolling();
         polling_ = false;
     } else if (!attachedNow && !polling_) {
+        // From the newest price known, the agent's last or the stored one, never an older
+        // one this process had before the agent came.
+        fetcher_.catchUp(remotePrice_);
         remotePrice_.reset();
         fetcher_.startPolling(interval_);
         polling_ = true;

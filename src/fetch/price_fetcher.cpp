@@ -149,6 +149,19 @@ void PriceFetcher::answered(std::shared_ptr<Pass> pass, Answer answer) {
     finish(*pass);
 }
 
+void PriceFetcher::catchUp(const std::optional<BitcoinPrice>& known) {
+    std::optional<BitcoinPrice> newest = latestPrice_;
+    for (const auto& candidate : {known, cache_ ? cache_->restore() : std::nullopt}) {
+        if (candidate && isUsablePrice(candidate->usd) &&
+            (!newest || candidate->timestamp > newest->timestamp)) {
+            newest = candidate;
+        }
+    }
+    if (newest != latestPrice_) {
+        setLatestPrice(std::move(newest));
+    }
+}
+
 std::optional<std::uint64_t> PriceFetcher::sleepNanoseconds(double interval) {
     const double nanoseconds = interval * 1e9;
     if (!std::isfinite(nanoseconds) || nanoseconds <= -1 || nanoseconds >= 0x1p64) {

@@ -46,6 +46,11 @@ public:
     // pass after the last running pass has ended.
     void fetchWhenIdle();
 
+    // Takes the newest of its own price, `known` (one published elsewhere) and the stored
+    // record as its latest price, so that it shows nothing older than what was shown
+    // before it took over: a status bar that polls again after the agent went away, say.
+    void catchUp(const std::optional<BitcoinPrice>& known);
+
     // Runs a pass when the event loop next runs, then again `interval` seconds after each
     // pass has ended, until stopPolling(). A second start replaces the first loop; a pass
     // that the old loop started still ends and publishes, and starts nothing after it. An
