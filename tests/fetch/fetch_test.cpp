@@ -446,6 +446,7 @@ TEST(Alerts, alertOnceWhenAPriceCrossesALevelAndAgainOnlyAfterHalfAPercentBack) 
         {"crossesUp", 69000, {70000, {}}, {69999, 70001}, {{true, 70000}}},
         {"equalIsNotAbove", 69000, {70000, {}}, {70000}, {}},
         {"alreadyAboveAtStart", 70500, {70000, {}}, {71000}, {}},
+        {"aboveAtStartCountsAsAnAlert", 71000, {70000, {}}, {69900, 70500}, {}},
         {"firstPriceEver", std::nullopt, {70000, {}}, {70001, 70002}, {{true, 70000}}},
         {"noRepeatWithinTheMargin", 69000, {70000, {}}, {70001, 69700, 70001}, {{true, 70000}}},
         {"repeatAfterTheMargin",
