@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using Clock = PriceHistory::Clock;
     const ScratchFile file("history", {reinterpret_cast<const char*>(data), size});
     PriceHistory history(QString::fromStdString(file.path));
-    const auto before = history.read(Clock::time_point::min());
+    const auto before = history.read(Clock::time_point::min(), Clock::time_point::max());
     for (std::size_t i = 0; i < before.size(); ++i) {
         require(std::isfinite(before[i].usd) && before[i].usd > 0,
                 "a point read has a price that is not finite and positive");
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  : before.back().time + std::chrono::hours(1);
     const PriceHistory::Point added{now, 67250.5};
     history.append({added.usd, added.time, "coinbase"}, now);
-    const auto after = history.read(Clock::time_point::min());
+    const auto after = history.read(Clock::time_point::min(), now);
     for (const auto& point : before) {
         const bool kept = std::any_of(after.begin(), after.end(), [&](const auto& other) {
             return other == point ||

@@ -59,7 +59,7 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
     BarOutput output(BarFormat::plain, STDOUT_FILENO);
     int status = 0;
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
-                     [&] { fetcher.fetchOnce(); });
+                     &PriceFetcher::fetchWhenIdle);
     QObject::connect(
         &unixSignals, &UnixSignals::quitRequested, &app,
         [&] {
@@ -104,7 +104,8 @@ int runBar(QCoreApplication& app, const Run& run, BarFormat format, UnixSignals&
                      [&](bool attached) { alerts->useSettingsLevels(!attached); });
     BarStream stream(feed, format, STDOUT_FILENO, QLocale::system(), systemClock());
     QObject::connect(&stream, &BarStream::outputClosed, &app, [&] { quit(app); });
-    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &feed, &SharedFeed::refresh);
+    QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &feed,
+                     &SharedFeed::refreshWhenIdle);
     QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
     return app.exec();
 }
@@ -148,7 +149,7 @@ int runPanel(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
     QObject::connect(&agent, &BrimwellTickerApp::quitRequested, &app, [&] { quit(app); });
     QObject::connect(&agent, &BrimwellTickerApp::busGone, &app, [&] { quit(app, 1); });
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &agent.controller().feed(),
-                     &LocalFeed::refresh);
+                     &LocalFeed::refreshWhenIdle);
     QObject::connect(&unixSignals, &UnixSignals::quitRequested, &app, [&] { quit(app); });
     return app.exec();
 }

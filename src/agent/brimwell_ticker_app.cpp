@@ -42,6 +42,17 @@ BrimwellTickerApp::BrimwellTickerApp(QDBusConnection bus, MenuBarController::Par
     connect(controller_.get(), &MenuBarController::statusItemNotTaken, this,
             [] { say("no panel host took the item; it goes up again when the panel restarts"); });
     connect(service_.get(), &TickerService::quitRequested, this, &BrimwellTickerApp::quitRequested);
+    // The popover's Refresh starts a pass at each press; the popover runs in the GUI
+    // process, alone or with the classic tray icon.
+    service_->setOwnGui([this] {
+        QList<qint64> running;
+        for (const qint64 pid : {controller_->popover().processId(), tray_.processId()}) {
+            if (pid > 0) {
+                running << pid;
+            }
+        }
+        return running;
+    });
     trayRetry_.setSingleShot(true);
     trayRetry_.setInterval(trayRetryMs);
     connect(&trayRetry_, &QTimer::timeout, this, &BrimwellTickerApp::tryTray);

@@ -48,6 +48,7 @@ public:
 
     PriceFetcher& fetcher() { return *fetcher_; }
     LocalFeed& feed() { return *feed_; }
+    const PanelProcess& popover() const { return popover_; }
 
 signals:
     void quitRequested();

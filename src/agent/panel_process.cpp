@@ -47,6 +47,10 @@ bool PanelProcess::isRunning() const {
     return process_ != nullptr && process_->state() != QProcess::NotRunning;
 }
 
+qint64 PanelProcess::processId() const {
+    return isRunning() ? process_->processId() : 0;
+}
+
 void PanelProcess::stop() {
     if (isRunning()) {
         process_->terminate();

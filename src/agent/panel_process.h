@@ -23,6 +23,8 @@ public:
     // said on stderr and ends as `finished(-1)`.
     bool start(const QStringList& arguments);
     bool isRunning() const;
+    // The running process's id, 0 when none runs.
+    qint64 processId() const;
     // Asks the process to end (it closes what it shows and leaves).
     void stop();
 

@@ -27,6 +27,9 @@ SharedFeed::SharedFeed(QDBusConnection bus, PriceFetcher& fetcher, double interv
         remote_ = std::make_unique<RemoteFeed>(bus);
         connect(remote_.get(), &TickerFeed::changed, this, [this] {
             if (!attached()) {
+                if (answerWait_.isActive()) {
+                    follow(); // the owner answered with nothing usable: no need to wait
+                }
                 return;
             }
             const auto price = remote_->state().latestPrice;
@@ -57,6 +60,14 @@ void SharedFeed::refresh() {
     }
 }
 
+void SharedFeed::refreshWhenIdle() {
+    if (attached()) {
+        remote_->refresh(); // the agent brakes it
+    } else {
+        local_.refreshWhenIdle();
+    }
+}
+
 void SharedFeed::follow() {
     answerWait_.stop();
     const bool attachedNow = attached();
@@ -64,6 +75,9 @@ void SharedFeed::follow() {
         fetcher_.stopPolling();
         polling_ = false;
     } else if (!attachedNow && !polling_) {
+        // From the newest price known, the agent's last or the stored one, never an older
+        // one this process had before the agent came.
+        fetcher_.catchUp(remotePrice_);
         remotePrice_.reset();
         fetcher_.startPolling(interval_);
         polling_ = true;

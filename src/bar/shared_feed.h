@@ -21,6 +21,7 @@ public:
 
     TickerState state() const override;
     void refresh() override;
+    void refreshWhenIdle() override;
 
     bool attached() const { return remote_ && remote_->available(); }
 

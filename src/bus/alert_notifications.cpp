@@ -17,7 +17,6 @@ AlertNotifications::AlertNotifications(QDBusConnection bus, SettingsFile setting
                                        QLocale locale, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), settings_(std::move(settings)),
       commandLine_(commandLine), locale_(std::move(locale)), alerts_(previous) {
-    // A store replaces the file by a rename, so its directory is watched too.
     reread_.setSingleShot(true);
     reread_.setInterval(0);
     connect(&reread_, &QTimer::timeout, this, &AlertNotifications::readLevels);
@@ -42,20 +41,31 @@ void AlertNotifications::readLevels() {
 }
 
 void AlertNotifications::watch() {
-    const QString directory = QFileInfo(settings_.path()).absolutePath();
-    const bool wanted = useSettings_ && (!commandLine_.above || !commandLine_.below);
-    if (!wanted) {
-        if (!watcher_.files().isEmpty() || !watcher_.directories().isEmpty()) {
-            watcher_.removePaths(watcher_.files() + watcher_.directories());
+    QStringList wanted;
+    if (useSettings_ && (!commandLine_.above || !commandLine_.below)) {
+        // The file for edits in place; its folder for a store's or an editor's rename, and
+        // while the folder does not exist the nearest one above it that does, where its
+        // making shows. Each event comes here again, so the watch follows.
+        const QFileInfo file(settings_.path());
+        if (file.exists()) {
+            wanted << file.filePath();
         }
-        return;
+        QString directory = file.absolutePath();
+        while (!QFileInfo(directory).isDir() && directory != QDir::rootPath()) {
+            directory = QFileInfo(directory).absolutePath();
+        }
+        wanted << directory;
     }
-    if (!watcher_.directories().contains(directory) && QFileInfo(directory).isDir()) {
-        watcher_.addPath(directory);
+    const QStringList watched = watcher_.files() + watcher_.directories();
+    for (const QString& path : watched) {
+        if (!wanted.contains(path)) {
+            watcher_.removePath(path);
+        }
     }
-    // A new file after each rename; addPath refuses a path it watches already.
-    if (!watcher_.files().contains(settings_.path()) && QFileInfo::exists(settings_.path())) {
-        watcher_.addPath(settings_.path());
+    for (const QString& path : wanted) {
+        if (!watched.contains(path)) {
+            watcher_.addPath(path);
+        }
     }
 }
 

@@ -18,7 +18,8 @@ QDBusPendingCall showDesktopNotification(const QDBusConnection& bus, const QStri
 // Price alerts as desktop notifications (org.freedesktop.Notifications on the session bus):
 // summary "Bitcoin above $70,000" (or below), body the title and the source, the item's
 // icon. The levels are this run's command line's where it gives them, else the settings
-// file's, read at start and again whenever the file changes on disk (a file watch).
+// file's, read at start and again whenever the file changes on disk (a file watch that
+// follows the file through renames, and waits for it where it does not exist yet).
 class AlertNotifications : public QObject {
     Q_OBJECT
 
@@ -31,6 +32,9 @@ public:
 
     // A successful pass's price.
     void observe(const BitcoinPrice& price);
+
+    // The levels in force.
+    AlertLevels levels() const { return alerts_.levels(); }
 
     // Whether the settings file's levels count: not while the agent, which alerts on them
     // itself, gives the prices.

@@ -13,8 +13,47 @@ namespace {
 
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-qint64 unixMilliseconds(std::chrono::system_clock::time_point time) {
+using TimePoint = std::chrono::system_clock::time_point;
+
+qint64 unixMilliseconds(TimePoint time) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+// The quote times a stored record can hold: what a time point holds, about the years 1678
+// to 2262.
+constexpr qint64 earliestMs =
+    std::chrono::ceil<std::chrono::milliseconds>(TimePoint::min().time_since_epoch()).count();
+constexpr qint64 latestMs =
+    std::chrono::floor<std::chrono::milliseconds>(TimePoint::max().time_since_epoch()).count();
+
+// The value of a property if it has the type `T` stands for on the bus.
+template <typename T>
+std::optional<T> typed(const QVariantMap& properties, const char* name) {
+    const QVariant value = properties.value(QLatin1String(name));
+    if (value.typeId() != QMetaType::fromType<T>().id()) {
+        return std::nullopt;
+    }
+    return value.value<T>();
+}
+
+// The one rule for every text property: at most maxTextLength characters, control
+// characters written as escapes ("\x1b"), so that a text can neither break a bar's record
+// nor pass for something else.
+std::optional<QString> text(const QVariantMap& properties, const char* name) {
+    const auto value = typed<QString>(properties, name);
+    if (!value || value->size() > TickerBus::maxTextLength) {
+        return std::nullopt;
+    }
+    QString escaped;
+    for (const QChar c : *value) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code < 0xa0)) {
+            escaped += QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }
 
 } // namespace
@@ -33,23 +72,38 @@ QVariantMap TickerBus::properties(const TickerState& state, const QLocale& local
     };
 }
 
-TickerState TickerBus::state(const QVariantMap& properties) {
+std::optional<TickerState> TickerBus::state(const QVariantMap& properties) {
+    const auto title = text(properties, "Title");
+    const auto usd = typed<double>(properties, "Price");
+    const auto source = text(properties, "Source");
+    const auto updated = typed<qlonglong>(properties, "Updated");
+    const auto error = text(properties, "LastError");
+    const auto stale = typed<bool>(properties, "Stale");
+    const auto change = text(properties, "Change");
+    if (!title || !usd || !source || !updated || !error || !stale || !change) {
+        return std::nullopt;
+    }
     TickerState state;
-    if (properties.value(QStringLiteral("Title")).toString() != placeholderTitle) {
-        BitcoinPrice price;
-        price.usd = properties.value(QStringLiteral("Price")).toDouble();
-        price.timestamp = std::chrono::system_clock::time_point(
-            std::chrono::milliseconds(properties.value(QStringLiteral("Updated")).toLongLong()));
-        price.source = properties.value(QStringLiteral("Source")).toString().toStdString();
-        state.latestPrice = price;
+    if (*title != placeholderTitle) {
+        if (!isUsablePrice(*usd) || *updated < earliestMs || *updated > latestMs) {
+            return std::nullopt;
+        }
+        state.latestPrice = BitcoinPrice{*usd, TimePoint(std::chrono::milliseconds(*updated)),
+                                         source->toStdString()};
     }
-    const QString error = properties.value(QStringLiteral("LastError")).toString();
-    if (!error.isEmpty()) {
-        state.lastError = error;
+    if (!error->isEmpty()) {
+        state.lastError = *error;
     }
-    state.stale = properties.value(QStringLiteral("Stale")).toBool();
-    state.change = properties.value(QStringLiteral("Change")).toString();
-    state.failureSummary = properties.value(QStringLiteral("FailureSummary")).toString();
+    state.stale = *stale;
+    state.change = *change;
+    // Newer than the others: an agent without it gives the whole failure text only.
+    if (properties.contains(QStringLiteral("FailureSummary"))) {
+        const auto summary = text(properties, "FailureSummary");
+        if (!summary) {
+            return std::nullopt;
+        }
+        state.failureSummary = *summary;
+    }
     return state;
 }
 
@@ -108,6 +162,34 @@ void TickerService::publish() {
     bus_.send(signal);
 }
 
+void TickerService::setOwnGui(std::function<QList<qint64>()> processIds) {
+    ownGui_ = std::move(processIds);
+}
+
+void TickerService::refresh(const QDBusMessage& call) {
+    const QList<qint64> gui = ownGui_ ? ownGui_() : QList<qint64>();
+    if (gui.isEmpty() || bus_.interface() == nullptr) {
+        feed_.refreshWhenIdle();
+        return;
+    }
+    // Which process calls, from the bus, without waiting for it: the reply follows.
+    call.setDelayedReply(true);
+    const QDBusPendingCall asked =
+        bus_.interface()->asyncCall(QStringLiteral("GetConnectionUnixProcessID"), call.service());
+    auto* pending = new QDBusPendingCallWatcher(asked, this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, call, gui](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusPendingReply<uint> pid = *answer;
+                if (!pid.isError() && gui.contains(qint64(pid.value()))) {
+                    feed_.refresh();
+                } else {
+                    feed_.refreshWhenIdle();
+                }
+                bus_.send(call.createReply());
+            });
+}
+
 TickerServiceAdaptor::TickerServiceAdaptor(TickerService* service)
     : QDBusAbstractAdaptor(service), service_(service) {}
 
@@ -115,8 +197,8 @@ QVariant TickerServiceAdaptor::value(const char* name) const {
     return service_->published_.value(QString::fromLatin1(name));
 }
 
-void TickerServiceAdaptor::Refresh() {
-    service_->feed_.refresh();
+void TickerServiceAdaptor::Refresh(const QDBusMessage& call) {
+    service_->refresh(call);
 }
 
 void TickerServiceAdaptor::Quit() {
@@ -124,8 +206,16 @@ void TickerServiceAdaptor::Quit() {
     QMetaObject::invokeMethod(service_, &TickerService::quitRequested, Qt::QueuedConnection);
 }
 
-RemoteFeed::RemoteFeed(QDBusConnection bus, QObject* parent)
+RemoteFeed::RemoteFeed(QDBusConnection bus, std::chrono::milliseconds spacing, QObject* parent)
     : TickerFeed(parent), bus_(std::move(bus)) {
+    spacing_.setSingleShot(true);
+    spacing_.setInterval(spacing);
+    connect(&spacing_, &QTimer::timeout, this, [this] {
+        if (held_) {
+            held_ = false;
+            tell();
+        }
+    });
     auto* watcher = new QDBusServiceWatcher(TickerBus::serviceName, bus_,
                                             QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -154,6 +244,7 @@ void RemoteFeed::ownerChanged(const QString& owner) {
         readAll();
         return;
     }
+    answered_ = false;
     properties_.clear();
     state_ = {};
     if (available_) {
@@ -176,24 +267,38 @@ void RemoteFeed::readAll() {
                 if (reply.isError()) {
                     return;
                 }
+                answered_ = true;
                 properties_ = reply.value();
-                state_ = TickerBus::state(properties_);
-                if (!available_) {
-                    available_ = true;
-                    emit availableChanged(true);
-                }
-                emit changed();
+                update();
             });
 }
 
 void RemoteFeed::propertiesChanged(const QString& interface, const QVariantMap& values,
                                    const QStringList&) {
-    if (interface != TickerBus::interfaceName || !available_) {
+    if (interface != TickerBus::interfaceName || !answered_) {
         return;
     }
     for (auto entry = values.cbegin(); entry != values.cend(); ++entry) {
         properties_.insert(entry.key(), entry.value());
     }
-    state_ = TickerBus::state(properties_);
+    update();
+}
+
+void RemoteFeed::update() {
+    const auto checked = TickerBus::state(properties_);
+    state_ = checked.value_or(TickerState{});
+    if (checked.has_value() != available_) {
+        available_ = checked.has_value();
+        emit availableChanged(available_);
+    }
+    tell();
+}
+
+void RemoteFeed::tell() {
+    if (spacing_.isActive()) {
+        held_ = true;
+        return;
+    }
     emit changed();
+    spacing_.start();
 }

@@ -4,9 +4,12 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QLocale>
+#include <QTimer>
 #include <QVariantMap>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -20,10 +23,17 @@ inline const QString interfaceName = QStringLiteral("org.brimwell.Ticker1");
 // The exit status of the GUI process in tray mode when the display has no system tray.
 constexpr int noTrayExitStatus = 3;
 
+// The longest text a property may hold; the failure text of five providers takes about
+// 500 characters.
+constexpr qsizetype maxTextLength = 1024;
+
 // The properties for a state, as the interface carries them.
 QVariantMap properties(const TickerState& state, const QLocale& locale);
-// The state the properties describe; `Title` tells whether there is a price.
-TickerState state(const QVariantMap& properties);
+// The state the properties describe, checked as a price service's answer is: nullopt when
+// a property is missing or of another type, when `Title` says there is a price and `Price`
+// is no usable price or `Updated` lies outside what a stored record can hold, or when a
+// text is longer than maxTextLength. Control characters in texts come back as escapes.
+std::optional<TickerState> state(const QVariantMap& properties);
 } // namespace TickerBus
 
 // Exports a feed under TickerBus::serviceName. Properties: Title (s), Price (d, 0 without
@@ -47,18 +57,24 @@ public:
 
     const QVariantMap& published() const { return published_; }
 
+    // The processes of the program's own GUI (its popover's Refresh button starts a pass
+    // at each press); any other caller's Refresh is braked as a script's.
+    void setOwnGui(std::function<QList<qint64>()> processIds);
+
 signals:
     void quitRequested();
 
 private:
     friend class TickerServiceAdaptor;
     void publish();
+    void refresh(const QDBusMessage& call);
 
     QDBusConnection bus_;
     TickerFeed& feed_;
     QLocale locale_;
     QVariantMap published_;
     bool started_ = false;
+    std::function<QList<qint64>()> ownGui_;
 };
 
 class TickerServiceAdaptor : public QDBusAbstractAdaptor {
@@ -99,7 +115,7 @@ public:
     QString change() const { return value("Change").toString(); }
 
 public slots:
-    void Refresh();
+    void Refresh(const QDBusMessage& call);
     void Quit();
 
 private:
@@ -109,13 +125,20 @@ private:
 };
 
 // The agent's state, read over the bus: a TickerFeed for a popover or a status bar in
-// another process. It follows the name's owner: `available` says whether an agent answers,
-// and says `changed` whenever that or the state changes. Nothing waits on the agent.
+// another process. It follows the name's owner: `available` says whether an agent answers
+// with a state that passes TickerBus::state's checks (an owner that publishes anything
+// else is no usable agent), and says `changed` whenever that or the state changes, and
+// when the owner's first answer is in; but no sooner than `spacing` after it said so
+// before, whatever the owner sends (then once, for the newest state). Nothing waits on
+// the agent.
 class RemoteFeed : public TickerFeed {
     Q_OBJECT
 
 public:
-    explicit RemoteFeed(QDBusConnection bus, QObject* parent = nullptr);
+    static constexpr std::chrono::milliseconds defaultSpacing{200};
+
+    explicit RemoteFeed(QDBusConnection bus, std::chrono::milliseconds spacing = defaultSpacing,
+                        QObject* parent = nullptr);
 
     bool available() const { return available_; }
     TickerState state() const override { return state_; }
@@ -129,6 +152,8 @@ signals:
 private:
     void ownerChanged(const QString& owner);
     void readAll();
+    void update();
+    void tell();
 
 private slots:
     void propertiesChanged(const QString& interface, const QVariantMap& values,
@@ -138,5 +163,8 @@ private:
     QDBusConnection bus_;
     QVariantMap properties_;
     TickerState state_;
+    bool answered_ = false; // the owner has given all its properties
     bool available_ = false;
+    QTimer spacing_; // runs from each `changed` on; a change meanwhile waits for it
+    bool held_ = false;
 };

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,6 +23,16 @@ std::string scratchPrefix(const std::string& baseName) {
     return "." + baseName + ".";
 }
 const char* const scratchSuffix = ".tmp";
+
+// The version of the file at `path` (following a link unless `link`); one that is not
+// there is a version too. nullopt when it cannot be told.
+std::optional<FileVersion> versionAt(const std::string& path, bool link = false) {
+    struct stat status {};
+    if ((link ? ::lstat(path.c_str(), &status) : ::stat(path.c_str(), &status)) == 0) {
+        return FileVersion::of(status);
+    }
+    return errno == ENOENT ? std::optional(FileVersion{}) : std::nullopt;
+}
 
 // Closes the scratch file and removes it unless it was renamed into place.
 class ScratchFile {
@@ -78,30 +90,11 @@ public:
         return true;
     }
 
-    // What the file system now holds is exactly `content`: a file system that accepts a
-    // write and keeps less is caught here.
-    bool holds(const QByteArray& content) const {
+    bool sync() {
         struct stat status {};
-        if (::fstat(fd_, &status) != 0 || status.st_size != content.size()) {
-            return false;
-        }
-        QByteArray back(content.size(), '\0');
-        qsizetype offset = 0;
-        while (offset < back.size()) {
-            const ssize_t got = ::pread(fd_, back.data() + offset,
-                                        static_cast<std::size_t>(back.size() - offset), offset);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return false;
-            }
-            offset += got;
-        }
-        return back == content;
+        inode_ = ::fstat(fd_, &status) == 0 ? status.st_ino : 0;
+        return ::fsync(fd_) == 0;
     }
-
-    bool sync() const { return ::fsync(fd_) == 0; }
     bool setMode(mode_t mode) const { return ::fchmod(fd_, mode) == 0; }
 
     // Close reports delayed write errors on some file systems.
@@ -119,6 +112,52 @@ public:
         return true;
     }
 
+    // Puts the file in `target`'s place only while `target` still is `expected`. Linux
+    // cannot make that one step, so it comes near: a save that lands while this file is
+    // synced is seen before, and one that lands in the last moment is found afterwards,
+    // in the file this one was exchanged with, and put back.
+    AtomicFileWriter::Result replace(const std::string& target, const FileVersion& expected) {
+        using Result = AtomicFileWriter::Result;
+        // A save that waited for the same flush of the disk as this file's sync lands a
+        // moment after it: wait that moment, so that the look below sees it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto now = versionAt(target);
+        if (!now || *now != expected) {
+            return now ? Result::fileChanged : Result::failed;
+        }
+        const auto exchange = [&] {
+            return ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(),
+                               RENAME_EXCHANGE) == 0;
+        };
+        if (!expected.exists ? ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(),
+                                           RENAME_NOREPLACE) != 0
+                             : !exchange()) {
+            if (errno == EEXIST || errno == ENOENT) {
+                return Result::fileChanged; // made, or removed, in the last moment
+            }
+            // A file system that cannot exchange two files: the look above has to do.
+            const bool unsupported = errno == EINVAL || errno == ENOSYS;
+            return unsupported && renameTo(target) ? Result::written : Result::failed;
+        }
+        kept_ = true;
+        if (!expected.exists) {
+            return Result::written;
+        }
+        // This name now holds the file that was replaced.
+        if (versionAt(path_, true) == expected) {
+            ::unlink(path_.c_str());
+            return Result::written;
+        }
+        // Saved in the last moment: theirs goes back. Should yet another save have come
+        // meanwhile, that newer one is put back instead, and their earlier one goes.
+        struct stat back {};
+        if (exchange() && ::lstat(path_.c_str(), &back) == 0 && back.st_ino != inode_) {
+            exchange();
+        }
+        ::unlink(path_.c_str());
+        return Result::fileChanged;
+    }
+
     static std::string dirName(const std::string& path) {
         const auto slash = path.rfind('/');
         if (slash == std::string::npos) {
@@ -134,6 +173,7 @@ public:
 
 private:
     int fd_ = -1;
+    ino_t inode_ = 0;
     std::string path_;
     bool kept_ = false;
 };
@@ -191,29 +231,43 @@ void removeStaleScratchFiles(const std::string& target) {
 
 } // namespace
 
-bool AtomicFileWriter::write(const QString& path, const QByteArray& content) {
-    const std::string target = resolvedTarget(path);
+FileVersion FileVersion::of(const struct stat& status) {
+    const auto nanoseconds = [](const timespec& time) {
+        return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+    };
+    return {true, std::uint64_t(status.st_dev), std::uint64_t(status.st_ino),
+            std::int64_t(status.st_size), nanoseconds(status.st_mtim)};
+}
 
+AtomicFileWriter::Result AtomicFileWriter::write(const QString& path, const QByteArray& content,
+                                                 const std::optional<FileVersion>& expected) {
+    const std::string target = resolvedTarget(path);
     struct stat existing {};
-    bool replacing = false;
-    if (::stat(target.c_str(), &existing) == 0) {
-        if (!S_ISREG(existing.st_mode)) {
-            return false;
-        }
-        replacing = true;
-    } else if (errno != ENOENT) {
-        return false;
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if ((!exists && errno != ENOENT) || (exists && !S_ISREG(existing.st_mode))) {
+        return Result::failed;
+    }
+    if (expected && (exists ? FileVersion::of(existing) : FileVersion{}) != *expected) {
+        return Result::fileChanged;
     }
 
     ScratchFile scratch;
     if (!scratch.create(target) || !scratch.writeAll(content) ||
-        (replacing && !scratch.setMode(existing.st_mode & 07777)) || !scratch.sync() ||
-        !scratch.holds(content) || !scratch.close() || !scratch.renameTo(target)) {
-        return false;
+        (exists && !scratch.setMode(existing.st_mode & 07777)) || !scratch.sync() ||
+        !scratch.close()) {
+        return Result::failed;
+    }
+    if (expected) {
+        if (const Result replaced = scratch.replace(target, *expected);
+            replaced != Result::written) {
+            return replaced;
+        }
+    } else if (!scratch.renameTo(target)) {
+        return Result::failed;
     }
 
     // The directory is not synced: a rename lost to a power cut leaves the complete old
     // content in place, and every store would wait for a second flush of the disk.
     removeStaleScratchFiles(target);
-    return true;
+    return Result::written;
 }

@@ -6,24 +6,24 @@
 
 namespace {
 
-std::optional<double> level(const std::optional<QVariant>& value, const QString& key,
+std::optional<double> level(const std::optional<SettingsFile::Entry>& entry, const QString& key,
                             QString& said) {
-    if (!value ||
-        (value->typeId() == QMetaType::QString && value->toString().trimmed().isEmpty())) {
+    if (!entry || (entry->value.typeId() == QMetaType::QString &&
+                   entry->value.toString().trimmed().isEmpty())) {
         said.clear();
         return std::nullopt;
     }
     bool ok = false;
-    const double usd = value->typeId() == QMetaType::QString ? value->toString().toDouble(&ok) : 0;
+    const double usd =
+        entry->value.typeId() == QMetaType::QString ? entry->value.toString().toDouble(&ok) : 0;
     if (ok && std::isfinite(usd) && usd > 0) {
         said.clear();
         return usd;
     }
-    const QString text = value->typeId() == QMetaType::QString ? value->toString()
-                                                               : QStringLiteral("(not a number)");
-    if (text != said) {
-        said = text;
-        LogSink::write("[ticker] " + key.toStdString() + " '" + text.toStdString() +
+    // As the user wrote it: "70,000" reads as a list of two texts.
+    if (entry->text != said) {
+        said = entry->text;
+        LogSink::write("[ticker] " + key.toStdString() + " '" + entry->text.toStdString() +
                        "' is not a price in US dollars; no alert for it");
     }
     return std::nullopt;
@@ -34,8 +34,9 @@ std::optional<double> level(const std::optional<QVariant>& value, const QString&
 AlertLevels readAlertLevels(const SettingsFile& settings) {
     static QString saidAbove;
     static QString saidBelow;
-    const auto values = settings.values({alertAboveKey, alertBelowKey});
-    return {level(values[0], alertAboveKey, saidAbove), level(values[1], alertBelowKey, saidBelow)};
+    const auto entries = settings.entries({alertAboveKey, alertBelowKey});
+    return {level(entries[0], alertAboveKey, saidAbove),
+            level(entries[1], alertBelowKey, saidBelow)};
 }
 
 PriceAlerts::PriceAlerts(std::optional<double> previous) : last_(previous) {}

@@ -24,7 +24,9 @@ AlertLevels readAlertLevels(const SettingsFile& settings);
 // above it, the lower one from at or above it to below it, each judged against the
 // previous known price (the stored one at first, so that a start does not alert again;
 // with none at all, a first price beyond a level alerts once). After an alert a level
-// is quiet until the price has gone back past it by at least 0.5 %.
+// is quiet until the price has gone back past it by at least 0.5 %; a known price beyond
+// a level when the level is set counts as such an alert, so that a restart above a
+// level, or a price that hovers at it, does not alert again.
 class PriceAlerts {
 public:
     static constexpr double rearmMargin = 0.005;

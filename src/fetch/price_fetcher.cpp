@@ -78,22 +78,36 @@ QFuture<void> PriceFetcher::fetchOnce() {
     return startPass(0);
 }
 
+void PriceFetcher::fetchWhenIdle() {
+    if (running_ > 0) {
+        passRequested_ = true;
+    } else {
+        startPass(0);
+    }
+}
+
 QFuture<void> PriceFetcher::startPass(std::uint64_t pollGeneration) {
     auto pass = std::make_shared<Pass>();
     pass->providers = providers_;
     pass->pollGeneration = pollGeneration;
     pass->promise.start();
     QFuture<void> finished = pass->promise.future();
+    ++running_;
     setIsFetching(true);
     ask(std::move(pass));
     return finished;
 }
 
 void PriceFetcher::finish(Pass& pass) {
+    --running_;
     setIsFetching(false);
     pass.promise.finish();
     if (polling_ && pass.pollGeneration == pollGeneration_) {
         sleepUntilNextPass();
+    }
+    if (running_ == 0 && passRequested_) {
+        passRequested_ = false;
+        startPass(0);
     }
 }
 
@@ -136,6 +150,19 @@ void PriceFetcher::answered(std::shared_ptr<Pass> pass, Answer answer) {
     }
     emit priceFetched(price, previous);
     finish(*pass);
+}
+
+void PriceFetcher::catchUp(const std::optional<BitcoinPrice>& known) {
+    std::optional<BitcoinPrice> newest = latestPrice_;
+    for (const auto& candidate : {known, cache_ ? cache_->restore() : std::nullopt}) {
+        if (candidate && isUsablePrice(candidate->usd) &&
+            (!newest || candidate->timestamp > newest->timestamp)) {
+            newest = candidate;
+        }
+    }
+    if (newest != latestPrice_) {
+        setLatestPrice(std::move(newest));
+    }
 }
 
 std::optional<std::uint64_t> PriceFetcher::sleepNanoseconds(double interval) {

@@ -49,6 +49,16 @@ public:
     // its outcome (it is cancelled instead if the fetcher goes away first).
     QFuture<void> fetchOnce();
 
+    // A pass for a trigger that may come in bursts (a script's Refresh, a signal): one
+    // starts at once when no pass is running; while one runs, any number of these make one
+    // pass after the last running pass has ended.
+    void fetchWhenIdle();
+
+    // Takes the newest of its own price, `known` (one published elsewhere) and the stored
+    // record as its latest price, so that it shows nothing older than what was shown
+    // before it took over: a status bar that polls again after the agent went away, say.
+    void catchUp(const std::optional<BitcoinPrice>& known);
+
     // Runs a pass when the event loop next runs, then again `interval` seconds after each
     // pass has ended, until stopPolling(). A second start replaces the first loop; a pass
     // that the old loop started still ends and publishes, and starts nothing after it. An
@@ -117,6 +127,8 @@ private:
     const Providers providers_;
     std::optional<LastPriceCache> cache_;
     bool changePending_ = false;
+    int running_ = 0;            // passes under way
+    bool passRequested_ = false; // by fetchWhenIdle() while passes ran
     // The provider calls block for up to their time limits, so they get their own threads
     // rather than the shared pool.
     QThreadPool workers_;

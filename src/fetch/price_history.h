@@ -28,9 +28,14 @@ public:
     // point's duration. Others are neither read nor written.
     static constexpr std::chrono::seconds latest{9'000'000'000};
     static constexpr std::chrono::minutes spacing{1};
-    // A week of points takes about 220 KB; the file is compacted past half this, and no
-    // more than this is ever read.
+    // A week of points takes about 220 KB; the file is compacted past half this.
     static constexpr qint64 maxFileBytes = 1 << 20;
+    // Reading starts at the file's end and goes back at most this far, through whatever
+    // damage lies between the newest points and the rest.
+    static constexpr qint64 maxScanBytes = 8 << 20;
+    // Points later than now by more than this are not read: they come from a clock that
+    // was set back, or from damage, and would pass for the newest price.
+    static constexpr std::chrono::minutes clockSlip{5};
 
     // $XDG_STATE_HOME/brimwell-ticker/history, ~/.local/state/... by default.
     static QString defaultPath();
@@ -43,8 +48,8 @@ public:
     // minute older. Failures are silent: the history is a nicety, never in the way.
     void append(const BitcoinPrice& price, Clock::time_point now);
 
-    // The points from `since` on, oldest first.
-    std::vector<Point> read(Clock::time_point since) const;
+    // The points from `since` up to `now` (and `clockSlip` beyond), oldest first.
+    std::vector<Point> read(Clock::time_point since, Clock::time_point now = Clock::now()) const;
 
 private:
     QString path_;

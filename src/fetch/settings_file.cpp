@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringConverter>
 #include <QStringList>
 
@@ -194,23 +195,20 @@ QByteArray escapedByteArray(const QByteArray& bytes) {
     return needsQuotes ? '"' + out + '"' : out;
 }
 
-// Says a problem with the file once, until it changes or goes away: the file is read at
-// every start and written after every pass.
-void complain(QString& said, const QString& problem) {
-    if (problem != said) {
-        said = problem;
-        if (!problem.isEmpty()) {
-            LogSink::write(problem.toStdString());
-        }
+// Says each problem with the file once a run: the file is read at every start and again
+// before every store, so the same problem would come up after every pass.
+void complain(const QString& problem) {
+    static QSet<QString> said;
+    if (!problem.isEmpty() && !said.contains(problem)) {
+        said.insert(problem);
+        LogSink::write(problem.toStdString());
     }
 }
-QString saidOnRead;
-QString saidOnWrite;
 
 struct FileRead {
     std::optional<IniDocument> document; // nullopt: unusable, `problem` says why
     QString problem;
-    bool exists = false;
+    FileVersion version{}; // of the file read; `exists` false when there is none
     mode_t mode = 0;
 };
 
@@ -221,7 +219,7 @@ FileRead readFile(const QString& path) {
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) {
-            return {IniDocument{}, {}, false, 0};
+            return {IniDocument{}, {}, {}, 0};
         }
         return {std::nullopt,
                 where + " cannot be read: " + QString::fromLocal8Bit(std::strerror(errno))};
@@ -263,17 +261,57 @@ FileRead readFile(const QString& path) {
     if (!problem.isEmpty()) {
         return {std::nullopt, problem};
     }
-    return {parse(text), {}, true, status.st_mode};
+    return {parse(text), {}, FileVersion::of(status), status.st_mode};
 }
 
-std::optional<QVariant> valueIn(const IniDocument& document, const QString& key) {
+const IniLine* lineOf(const IniDocument& document, const QString& key) {
     // QSettings keeps the last of repeated keys.
     for (auto line = document.lines.crbegin(); line != document.lines.crend(); ++line) {
         if (line->inGeneral && line->key == key) {
-            return unescapedValue(line->rawValue);
+            return &*line;
         }
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<QVariant> valueIn(const IniDocument& document, const QString& key) {
+    const IniLine* line = lineOf(document, key);
+    return line ? std::optional(unescapedValue(line->rawValue)) : std::nullopt;
+}
+
+// The document's text with `key` in [General] set to the byte string `value`: its line
+// replaced where it has one, else added after the group's last key.
+QByteArray withValue(const IniDocument& document, const QString& key, const QByteArray& value) {
+    QList<QByteArray> lines;
+    const QByteArray line = key.toLatin1() + '=' + escapedByteArray(value);
+    qsizetype lastInGeneral = -1;
+    qsizetype generalHeader = -1;
+    bool replaced = false;
+    for (const IniLine& old : document.lines) {
+        if (old.inGeneral && old.key == key) {
+            lines.append(line);
+            replaced = true;
+        } else {
+            lines.append(old.text);
+        }
+        if (old.inGeneral && !old.key.isEmpty()) {
+            lastInGeneral = lines.size() - 1;
+        } else if (old.inGeneral && old.text.trimmed().startsWith('[')) {
+            generalHeader = lines.size() - 1;
+        }
+    }
+    if (!replaced) {
+        if (lastInGeneral >= 0 || generalHeader >= 0) {
+            lines.insert(std::max(lastInGeneral, generalHeader) + 1, line);
+        } else {
+            if (!lines.isEmpty()) {
+                lines.append(QByteArray());
+            }
+            lines.append("[General]");
+            lines.append(line);
+        }
+    }
+    return lines.join('\n') + '\n';
 }
 
 } // namespace
@@ -297,11 +335,23 @@ std::optional<QVariant> SettingsFile::value(const QString& key) const {
 }
 
 std::vector<std::optional<QVariant>> SettingsFile::values(const QStringList& keys) const {
-    const FileRead read = readFile(path_);
-    complain(saidOnRead, read.problem);
     std::vector<std::optional<QVariant>> found;
+    for (auto& entry : entries(keys)) {
+        found.push_back(entry ? std::optional(std::move(entry->value)) : std::nullopt);
+    }
+    return found;
+}
+
+std::vector<std::optional<SettingsFile::Entry>>
+SettingsFile::entries(const QStringList& keys) const {
+    const FileRead read = readFile(path_);
+    complain(read.problem);
+    std::vector<std::optional<Entry>> found;
     for (const QString& key : keys) {
-        found.push_back(read.document ? valueIn(*read.document, key) : std::nullopt);
+        const IniLine* line = read.document ? lineOf(*read.document, key) : nullptr;
+        found.push_back(line ? std::optional(Entry{unescapedValue(line->rawValue),
+                                                   QString::fromUtf8(line->rawValue)})
+                             : std::nullopt);
     }
     return found;
 }
@@ -330,59 +380,41 @@ std::optional<QByteArray> SettingsFile::readData(const QString& key) const {
 
 bool SettingsFile::writeData(const QString& key, const QByteArray& value) {
     const QString where = QStringLiteral("[ticker] settings file ") + path_;
-    const FileRead read = readFile(path_);
-    if (!read.document) {
-        complain(saidOnWrite, read.problem);
-        return false;
-    }
-    if (!read.document->understood) {
-        complain(saidOnWrite, where + " holds lines that are not settings; not writing to it");
-        return false;
-    }
-    if (read.exists && (read.mode & S_IWUSR) == 0) {
-        complain(saidOnWrite, where + " is read-only; not writing to it");
-        return false;
-    }
-
-    QList<QByteArray> lines;
-    const QByteArray line = key.toLatin1() + '=' + escapedByteArray(value);
-    qsizetype lastInGeneral = -1;
-    qsizetype generalHeader = -1;
-    bool replaced = false;
-    for (const IniLine& old : read.document->lines) {
-        if (old.inGeneral && old.key == key) {
-            lines.append(line);
-            replaced = true;
-        } else {
-            lines.append(old.text);
+    for (int attempt = 0; attempt < maxStoreAttempts; ++attempt) {
+        const FileRead read = readFile(path_);
+        if (!read.document) {
+            complain(read.problem);
+            return false;
         }
-        if (old.inGeneral && !old.key.isEmpty()) {
-            lastInGeneral = lines.size() - 1;
-        } else if (old.inGeneral && old.text.trimmed().startsWith('[')) {
-            generalHeader = lines.size() - 1;
+        if (!read.document->understood) {
+            complain(where + " holds lines that are not settings; not writing to it");
+            return false;
         }
-    }
-    if (!replaced) {
-        if (lastInGeneral >= 0 || generalHeader >= 0) {
-            lines.insert(std::max(lastInGeneral, generalHeader) + 1, line);
-        } else {
-            if (!lines.isEmpty()) {
-                lines.append(QByteArray());
-            }
-            lines.append("[General]");
-            lines.append(line);
+        if (read.version.exists && (read.mode & S_IWUSR) == 0) {
+            complain(where + " is read-only; not writing to it");
+            return false;
+        }
+        const QByteArray text = withValue(*read.document, key, value);
+        // The new text must give the value back before it may replace the file.
+        if (valueIn(parse(text), key) != QVariant(value)) {
+            return false;
+        }
+        if (!QDir().mkpath(QFileInfo(path_).absolutePath())) {
+            complain(where +
+                     " could not be written: " + QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        switch (AtomicFileWriter::write(path_, text, read.version)) {
+        case AtomicFileWriter::Result::written:
+            return true;
+        case AtomicFileWriter::Result::failed:
+            complain(where +
+                     " could not be written: " + QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        case AtomicFileWriter::Result::fileChanged:
+            break; // saved by someone else meanwhile: their file, with this one line changed
         }
     }
-    const QByteArray text = lines.join('\n') + '\n';
-    // The new text must give the value back before it may replace the file.
-    if (valueIn(parse(text), key) != QVariant(value)) {
-        return false;
-    }
-    if (!QDir().mkpath(QFileInfo(path_).absolutePath()) || !AtomicFileWriter::write(path_, text)) {
-        complain(saidOnWrite,
-                 where + " could not be written: " + QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    complain(saidOnWrite, {});
-    return true;
+    complain(where + " kept changing while a value was stored; not written this time");
+    return false;
 }

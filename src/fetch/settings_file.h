@@ -21,13 +21,17 @@ QString userFile(const char* variable, const char* fallback, const char* name);
 // a device in its place gives the defaults and one log line). A store changes the one line
 // it writes and keeps every other line, comments included, byte for byte; it writes only
 // into a file whose every line it understands (else one log line and no write), never
-// into a file without the owner's write permission, and needs no directory but the file's
-// own.
+// into a file without the owner's write permission, needs no directory but the file's
+// own, and never replaces a file that changed after it was read (it reads it again and
+// changes its line in the new content). Each problem is logged once a run.
 class SettingsFile {
 public:
     static constexpr const char* updateIntervalKey = "BrimwellTicker.UpdateInterval";
     static constexpr double defaultUpdateInterval = 60;
     static constexpr qint64 maxFileBytes = 1 << 20;
+    // How often a store reads the file again when it was saved by someone else while the
+    // store wrote, before it gives up for this time.
+    static constexpr int maxStoreAttempts = 5;
 
     // $XDG_CONFIG_HOME/brimwell-ticker/brimwell-ticker.conf, ~/.config/... by default.
     static QString defaultPath();
@@ -43,6 +47,14 @@ public:
     // The values under `keys`, in their order, from one reading of the file.
     std::vector<std::optional<QVariant>> values(const QStringList& keys) const;
 
+    // A value with the text it stands as in the file (after "=", trimmed), for messages
+    // that quote what the user wrote.
+    struct Entry {
+        QVariant value;
+        QString text;
+    };
+    std::vector<std::optional<Entry>> entries(const QStringList& keys) const;
+
     // The number that the text under `key` reads as (C locale; negative, infinite and NaN
     // included: bounds are the caller's business); nullopt when absent or not a number.
     std::optional<double> number(const QString& key) const;
@@ -54,7 +66,7 @@ public:
     std::optional<QByteArray> readData(const QString& key) const;
 
     // Sets `key` in [General] to a byte string. Returns false when it did not; the file is
-    // then exactly what it was before.
+    // then exactly what it was before (or what another program saved meanwhile).
     [[nodiscard]] bool writeData(const QString& key, const QByteArray& value);
 
 private:

@@ -148,6 +148,11 @@ QString changeText(const std::vector<PriceHistory::Point>& points,
         return {};
     }
     const double percent = (points.back().usd - first->usd) / first->usd * 100;
+    // A damaged point (a price of 1e-300, say) would give a figure hundreds of digits long
+    // that says nothing about the day.
+    if (!(std::fabs(percent) < maxChangePercent)) {
+        return {};
+    }
     const QString amount = locale.toString(std::fabs(percent), 'f', 1);
     // The sign of the figure as shown: a change that rounds to nothing has none.
     const QString sign = amount == locale.toString(0.0, 'f', 1) ? QString()

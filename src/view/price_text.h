@@ -51,6 +51,7 @@ QString quoteTime(std::chrono::system_clock::time_point then,
 // How the price moved over the last day, from the first recorded point of the last 24
 // hours to the newest: "+2.3 % in 24 h" when the points cover the day, "−0.8 % since
 // 09:12" (the first point's time of day) when they cover less; empty until they span an
-// hour.
+// hour, and for a change of `maxChangePercent` or more, which only damage gives.
+constexpr double maxChangePercent = 1e6;
 QString changeText(const std::vector<PriceHistory::Point>& points,
                    std::chrono::system_clock::time_point now, const QLocale& locale);

@@ -24,7 +24,7 @@ LocalFeed::LocalFeed(PriceFetcher& fetcher, double interval, QLocale locale, Clo
 
 void LocalFeed::readChange() {
     const auto now = clock_();
-    change_ = changeText(history_->read(now - std::chrono::hours(24)), now, locale_);
+    change_ = changeText(history_->read(now - std::chrono::hours(24), now), now, locale_);
 }
 
 std::chrono::milliseconds LocalFeed::staleAge(double interval) {
@@ -47,6 +47,10 @@ TickerState LocalFeed::state() const {
 
 void LocalFeed::refresh() {
     fetcher_.fetchOnce();
+}
+
+void LocalFeed::refreshWhenIdle() {
+    fetcher_.fetchWhenIdle();
 }
 
 void LocalFeed::update() {

@@ -40,8 +40,11 @@ public:
     using QObject::QObject;
 
     virtual TickerState state() const = 0;
-    // Asks for a pass now, as Refresh does.
+    // Asks for a pass now, as the popover's Refresh does: each call starts one.
     virtual void refresh() = 0;
+    // Asks for a pass for a trigger that may come in bursts (a script's Refresh over the
+    // bus, SIGUSR1): only when none is running, else one after it.
+    virtual void refreshWhenIdle() { refresh(); }
 
 signals:
     // Something of the state may have changed; at most once per turn of the event loop.
@@ -63,6 +66,7 @@ public:
 
     TickerState state() const override;
     void refresh() override;
+    void refreshWhenIdle() override;
 
     // How old a price may be before it is stale: two update intervals, at least 10 s (an
     // interval of 0 runs passes back to back). An unusable interval counts as 60 s.

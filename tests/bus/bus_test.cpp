@@ -11,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QFile>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -224,11 +225,27 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
     ASSERT_EQ(recorder.signals_.size(), 1);
     const auto changed = qdbus_cast<QVariantMap>(recorder.signals_[0].arguments().value(1));
     EXPECT_EQ(changed.keys(), (QStringList{"Change", "FailureSummary", "LastError", "Stale"}));
+    // A storm of changes: the state follows, `changed` waits its spacing (here an hour).
+    RemoteFeed paced(host, 1h);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paced.available(); }, 2000));
+    QSignalSpy told(&paced, &TickerFeed::changed);
+    for (int usd = 1; usd <= 2000; ++usd) {
+        feed.set({BitcoinPrice{double(usd), updated, "x"}});
+    }
+    const BitcoinPrice last{2000, updated, "x"};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paced.state().latestPrice == last; }, 5000));
+    EXPECT_EQ(told.size(), 0);
     feed.set({});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !remote.state().latestPrice; }, 2000));
     EXPECT_EQ(service.published().value("Price"), 0.0);
 
     QSignalSpy quit(&service, &TickerService::quitRequested);
+    remote.refresh(); // a script's is braked, the own GUI's (this process, below) is not
+    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 1; }, 2000));
+    service.setOwnGui([] { return QList<qint64>{1}; });
+    remote.refresh();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 2; }, 2000));
+    service.setOwnGui([] { return QList<qint64>{QCoreApplication::applicationPid()}; });
     remote.refresh();
     remote.quit();
     EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshed == 1 && quit.size() == 1; }, 2000));
@@ -238,35 +255,58 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
     EXPECT_FALSE(remote.available());
 }
 
+TEST(TickerBusState, believesOnlyWhatChecksOut) {
+    const TickerState state{
+        BitcoinPrice{67432.5, std::chrono::system_clock::time_point(1000ms), "x"}, "down\x1b[2J\n",
+        false, "+1.0 % in 24 h"};
+    const QVariantMap good = TickerBus::properties(state, QLocale::c());
+    EXPECT_EQ(TickerBus::state(good)->lastError, "down\\x1b[2J\\x0a");
+    EXPECT_EQ(TickerBus::state(TickerBus::properties({}, QLocale::c())), TickerState{});
+    const std::pair<const char*, QVariant> bad[] = {
+        {"Price", -1e308},    {"Price", 0.0},     {"Price", qInf()},
+        {"Price", "67432"},   {"Updated", 1e300}, {"Updated", qlonglong(1) << 62},
+        {"Updated", 1000},    {"Stale", 1},       {"Source", QString(1025, 'x')},
+        {"Title", QVariant()}};
+    for (const auto& [name, value] : bad) {
+        QVariantMap properties = good;
+        properties.insert(name, value);
+        EXPECT_FALSE(TickerBus::state(properties)) << name << " " << value.toString().toStdString();
+    }
+}
+
 TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
     QTemporaryDir dir;
-    const SettingsFile settings(dir.filePath("brimwell-ticker.conf"));
-    const auto write = [&](const QByteArray& text) {
-        QFile file(settings.path());
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
-    };
-    write("[General]\nBrimwellTicker.AlertAbove=70000\n");
+    const SettingsFile settings(dir.filePath("config/brimwell-ticker/brimwell-ticker.conf"));
     const BitcoinPrice price{70123, std::chrono::system_clock::now(), "coinbase"};
     {
         const LogLines log; // no notification service yet
-        AlertNotifications alerts(agent, settings, {}, 69000, QLocale::c());
+        AlertNotifications alerts(agent, settings, {70000, {}}, 69000, QLocale::c());
         alerts.observe(price);
         EXPECT_TRUE(QTest::qWaitFor([&] { return log.lines().size() == 1; }, 2000));
         EXPECT_EQ(log.lines()[0], "[ticker] no notification service on the session bus; not "
                                   "shown: Bitcoin above $70,000");
     }
     TestNotifications desktop(host);
+    // Edited while running in a folder that did not exist at start: the first store makes
+    // it, an editor's save replaces the file, then a line is added in place.
     AlertNotifications alerts(agent, settings, {}, 69000, QLocale::c());
+    ASSERT_TRUE(SettingsFile(settings).writeData("BrimwellTicker.LastPrice", "{}"));
+    QSaveFile saved(settings.path());
+    saved.open(QIODevice::WriteOnly);
+    saved.write("[General]\nBrimwellTicker.AlertAbove=70000\n");
+    ASSERT_TRUE(saved.commit());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts.levels().above == 70000; }, 5000));
+    QFile file(settings.path());
+    file.open(QIODevice::Append);
+    file.write("BrimwellTicker.AlertBelow=60000.5\n");
+    file.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts.levels().below == 60000.5; }, 5000));
     alerts.observe(price);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.shown.size() == 1; }, 2000));
+    alerts.observe({60000, price.timestamp, "kraken"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.shown.size() == 2; }, 2000));
     EXPECT_TRUE(desktop.shown[0].startsWith("Bitcoin above $70,000|\u20bf 70,123 from coinbase|"))
         << desktop.shown[0].toStdString();
     EXPECT_TRUE(desktop.shown[0].contains("brimwell-ticker"));
-    write("[General]\nBrimwellTicker.AlertBelow=60000.5\n"); // edited while running
-    QTest::qWait(300);
-    alerts.observe({60000, price.timestamp, "kraken"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.shown.size() == 2; }, 2000));
     EXPECT_TRUE(desktop.shown[1].startsWith("Bitcoin below $60,000.50|"));
 }
 

@@ -13,8 +13,11 @@
 #include <QDBusReply>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -237,6 +240,36 @@ TEST_F(ProgramTest, settingsThatAreNoFileDoNotHoldUpTheStartAndStoresSurviveKill
     EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files).size(), 1);
 }
 
+// An editor saves the settings file over and over (a new file renamed over the old, each
+// save adding a line) while a bar stores a price after every pass: no save is overwritten.
+TEST_F(ProgramTest, aStoreNeverOverwritesAnEditorsSave) {
+    std::atomic<int> served = 0;
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        response.set_content("{\"USD\":" + std::to_string(60000 + ++served) + "}", "text/json");
+    });
+    services.start();
+    const auto text = [&] {
+        QFile file(settings().path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto bar = run({"--bar", "--interval", "0"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return served >= 2; }, 10000));
+    const int saves = 500;
+    for (int edit = 0; edit < saves; ++edit) {
+        QSaveFile file(settings().path());
+        file.open(QIODevice::WriteOnly);
+        file.write(text() + "; edit " + QByteArray::number(edit) + "\n");
+        ASSERT_TRUE(file.commit());
+    }
+    const int last = served; // then a whole pass and its store after the last save
+    ASSERT_TRUE(QTest::qWaitFor([&] { return served >= last + 2; }, 10000));
+    const QByteArray saved = text();
+    for (int edit = 0; edit < saves; ++edit) {
+        EXPECT_TRUE(saved.contains("; edit " + QByteArray::number(edit) + "\n")) << edit;
+    }
+    EXPECT_GT(LastPriceCache(settings()).restore()->usd, 60000 + last);
+}
+
 // A user who may not write the settings directory (its mode says so; root writes anyway,
 // so as root this runs as nobody).
 TEST_F(ProgramTest, aStoreIntoADirectoryTheUserMayNotWriteLeavesTheFile) {
@@ -430,30 +463,60 @@ TEST_F(AgentTest, aFullStderrPipeStopsNeitherPassesNorTheEnd) {
     ::close(reader);
 }
 
-TEST_F(AgentTest, aBarPollsAloneHandsOverToAnAgentAndTakesOverWhenItQuits) {
-    services.answer(servicePaths[0], 200, mempoolBody);
+// A bar beside agents, judged by its records: it polls alone while the name's owner is no
+// usable agent, shows the agent's prices while one runs (and leaves the stored levels'
+// alerts to it), takes over from the newest price when the agent is killed, and hands back
+// to the next agent.
+TEST_F(AgentTest, aBarShowsTheAgentsPricesTakesOverFromTheNewestAndHandsBack) {
+    std::atomic<int> usd = 68000; // 0: every service fails
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        response.status = usd ? 200 : 500;
+        response.set_content("{\"USD\":" + std::to_string(usd) + "}", "text/json");
+    });
     services.start();
     ASSERT_TRUE(watcher.start());
     TestNotifications desktop(host);
-    QDir().mkpath(QFileInfo(settings().path()).path());
+    store(Clock::now() - 1h);
     QFile file(settings().path());
-    file.open(QIODevice::WriteOnly);
-    file.write("[General]\nBrimwellTicker.AlertAbove=60000\n");
+    file.open(QIODevice::Append);
+    file.write("BrimwellTicker.AlertAbove=70000\n");
     file.close();
-    const auto bar = run({"--bar", "--interval", "2"}, session());
-    EXPECT_EQ(bar->readLine(), "\u20bf ...");
-    EXPECT_EQ(bar->readLine(), "\u20bf 67,432"); // the bar's own pass, and its alert
-    const auto ticker = agent({"--interval", "2"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, 5000));
-    QTest::qWait(500);
-    const int attached = services.requests;
-    QTest::qWait(5000); // two or three passes of the agent's, none of the bar's
-    EXPECT_LE(services.requests, attached + 3);
-    EXPECT_EQ(desktop.shown.size(), 1); // the price known, the agent does not alert again
-    call("/org/brimwell/Ticker", "org.brimwell.Ticker1", "Quit");
-    EXPECT_EQ(ticker->waitForExit(), 0);
-    const int before = services.requests;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before; }, 3000));
+    TestFeed rogue; // publishes a price that is none
+    rogue.current.latestPrice = BitcoinPrice{-1e308, Clock::now(), "x"};
+    TickerService impostor(host, rogue, QLocale::c());
+    ASSERT_TRUE(impostor.start() && host.registerService("org.brimwell.Ticker1"));
+    const auto bar = agent({"--bar=waybar", "--interval", "3600"});
+    QStringList titles; // each new one
+    const auto shows = [&](const QString& title, const QString& kind) {
+        while (const auto line = bar->readLine()) {
+            const QJsonObject record = QJsonDocument::fromJson(line->toUtf8()).object();
+            if (titles.value(titles.size() - 1) != record["text"].toString()) {
+                titles << record["text"].toString();
+            }
+            if (record["text"] == title && record["class"] == kind) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(shows("\u20bf 68,000", "ok")); // its own pass
+    host.unregisterService("org.brimwell.Ticker1");
+    usd = 69000;
+    const auto first = agent();
+    ASSERT_TRUE(shows("\u20bf 69,000", "ok"));
+    usd = 71000;
+    call("/org/brimwell/Ticker", "org.brimwell.Ticker1", "Refresh");
+    ASSERT_TRUE(shows("\u20bf 71,000", "ok"));
+    usd = 0;
+    first->signal(SIGKILL);
+    ASSERT_TRUE(shows("\u20bf 71,000", "error")); // its own pass failed
+    usd = 72000;
+    const auto second = agent();
+    ASSERT_TRUE(shows("\u20bf 72,000", "ok"));
+    EXPECT_EQ(titles, (QStringList{"\u20bf 67,250", "\u20bf 68,000", "\u20bf 69,000",
+                                   "\u20bf 71,000", "\u20bf 72,000"}));
+    ASSERT_EQ(desktop.shown.size(), 1); // the first agent's, none from the bar
+    EXPECT_TRUE(desktop.shown[0].startsWith("Bitcoin above $70,000|\u20bf 71,000 from mempool"));
 }
 
 // The GUI program as the agent runs it, what it shows read from its log. Qt's offscreen

@@ -69,8 +69,10 @@ class TestFeed : public TickerFeed {
 public:
     TickerState current;
     int refreshed = 0;
+    int refreshedWhenIdle = 0;
     TickerState state() const override { return current; }
     void refresh() override { ++refreshed; }
+    void refreshWhenIdle() override { ++refreshedWhenIdle; }
     void set(TickerState state) {
         current = std::move(state);
         emit changed();

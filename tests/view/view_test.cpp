@@ -107,6 +107,7 @@ TEST(ChangeText, comparesTheDaysFirstPointWithTheNewestOnceAnHourIsRecorded) {
               "\u22120.8 % since " + since(now - 5h));
     EXPECT_EQ(changeText({{now - 2h, 100}, {now, 100.04}}, now, c),
               "0.0 % since " + since(now - 2h));
+    EXPECT_EQ(changeText({{now - 2h, 1e-300}, {now, 100}}, now, c), ""); // damage
     EXPECT_EQ(changeText({{now - 2h, 100}, {now, 101.5}}, now, german),
               "+1,5 % since " + quoteTime(now - 2h, now, german));
 }
