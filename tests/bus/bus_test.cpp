@@ -57,10 +57,10 @@ TEST_F(BusTest, theItemRegistersWithEveryWatcherAndShowsWhatItIsGiven) {
     ASSERT_TRUE(item.start());
     const QString service = item.serviceName();
     const QString sni = "org.kde.StatusNotifierItem";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.items == QStringList{service}; }, 2000));
+    ASSERT_TRUE(eventually([&] { return watcher.items == QStringList{service}; }));
     watcher.stop(); // a panel that restarts hears of the item again
     ASSERT_TRUE(watcher.start());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.items.size() == 2; }, 2000));
+    EXPECT_TRUE(eventually([&] { return watcher.items.size() == 2; }));
 
     listen(service, "/StatusNotifierItem", sni, "XAyatanaNewLabel");
     listen(service, "/StatusNotifierItem", sni, "NewIcon");
@@ -84,7 +84,7 @@ TEST_F(BusTest, theItemRegistersWithEveryWatcherAndShowsWhatItIsGiven) {
     const auto toolTip = qdbus_cast<SniToolTip>(get("ToolTip"));
     EXPECT_EQ(toolTip.text, "Source: x");
     // Each change also as PropertiesChanged, which some hosts read instead.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return signalNames().size() == 5; }, 2000));
+    EXPECT_TRUE(eventually([&] { return signalNames().size() == 5; }));
     EXPECT_EQ(signalNames(), (QStringList{"XAyatanaNewLabel", "PropertiesChanged",
                                           "PropertiesChanged", "NewIcon", "PropertiesChanged"}));
     EXPECT_EQ(recorder.signals_[0].arguments().value(0), "\u20bf 67,432");
@@ -123,7 +123,7 @@ TEST_F(BusTest, theMenuListsTheRowsThenRefreshAndQuitAndRefusesWhatNoMenuHas) {
               (QStringList{"\u20bf 67,432 (off)", "a__b (off)", "separator", "Refresh", "Quit"}));
     item.setMenuRows({"\u20bf 67,433", "a_b"}); // texts only
     item.setMenuRows({"\u20bf 67,433"});        // one row less
-    EXPECT_TRUE(QTest::qWaitFor([&] { return signalNames().size() == 3; }, 2000));
+    EXPECT_TRUE(eventually([&] { return signalNames().size() == 3; }));
     EXPECT_EQ(signalNames(),
               (QStringList{"LayoutUpdated", "ItemsPropertiesUpdated", "LayoutUpdated"}));
 
@@ -179,24 +179,24 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
                                         {"Change", "+1.0 % in 24 h"}}));
 
     RemoteFeed remote(host);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return remote.available(); }, 2000));
+    ASSERT_TRUE(eventually([&] { return remote.available(); }));
     EXPECT_EQ(remote.state(), feed.current);
     feed.set({feed.current.latestPrice, "All providers failed. ", true, ""});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return remote.state() == feed.current; }, 2000));
+    EXPECT_TRUE(eventually([&] { return remote.state() == feed.current; }));
     ASSERT_EQ(recorder.signals_.size(), 1);
     const auto changed = qdbus_cast<QVariantMap>(recorder.signals_[0].arguments().value(1));
     EXPECT_EQ(changed.keys(), (QStringList{"Change", "LastError", "Stale"}));
     feed.set({});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !remote.state().latestPrice; }, 2000));
+    EXPECT_TRUE(eventually([&] { return !remote.state().latestPrice; }));
     EXPECT_EQ(service.published().value("Price"), 0.0);
 
     QSignalSpy quit(&service, &TickerService::quitRequested);
     remote.refresh();
     remote.quit();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshed == 1 && quit.size() == 1; }, 2000));
+    EXPECT_TRUE(eventually([&] { return feed.refreshed == 1 && quit.size() == 1; }));
     QSignalSpy gone(&remote, &RemoteFeed::availableChanged);
     agent.unregisterService(TickerBus::serviceName);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.size() == 1; }, 2000));
+    EXPECT_TRUE(eventually([&] { return gone.size() == 1; }));
     EXPECT_FALSE(remote.available());
 }
 
