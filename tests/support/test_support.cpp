@@ -215,6 +215,7 @@ QProcessEnvironment Program::user(const QString& home) {
     environment.insert("HOME", home);
     environment.insert("XDG_CONFIG_HOME", home + "/config");
     environment.insert("XDG_STATE_HOME", home + "/state");
+    environment.insert("XDG_DATA_DIRS", home + "/data"); // the ticker installed nowhere
     environment.insert("LC_ALL", "C.UTF-8");
     environment.insert("PATH", qEnvironmentVariable("PATH"));
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {

@@ -186,8 +186,8 @@ public:
     qint64 pid() const { return process_.processId(); }
 
     static QString binary();
-    // A fresh user: settings and state in `home`, the C.UTF-8 locale, no display and no
-    // session bus.
+    // A fresh user: settings, state and data in `home`, the C.UTF-8 locale, no display and
+    // no session bus, whatever the machine has installed.
     static QProcessEnvironment user(const QString& home);
 
 private:
