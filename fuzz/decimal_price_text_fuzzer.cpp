@@ -16,7 +16,8 @@ static bool sameBits(std::optional<double> a, std::optional<double> b) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::setlocale(LC_ALL, "de_DE.UTF-8"); // scripts/install-deps --test makes it
+    require(std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr, // scripts/install-deps makes it
+            "the de_DE.UTF-8 locale is not installed");
     return 0;
 }
 

@@ -58,10 +58,10 @@ TEST_F(BusTest, theItemRegistersWithEveryWatcherAndShowsWhatItIsGiven) {
     ASSERT_TRUE(item.start());
     const QString service = item.serviceName();
     const QString sni = "org.kde.StatusNotifierItem";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.items == QStringList{service}; }, 2000));
+    ASSERT_TRUE(eventually([&] { return watcher.items == QStringList{service}; }));
     watcher.stop(); // a panel that restarts hears of the item again
     ASSERT_TRUE(watcher.start());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.items.size() == 2; }, 2000));
+    EXPECT_TRUE(eventually([&] { return watcher.items.size() == 2; }));
 
     listen(service, "/StatusNotifierItem", sni, "XAyatanaNewLabel");
     listen(service, "/StatusNotifierItem", sni, "NewIcon");
@@ -85,7 +85,7 @@ TEST_F(BusTest, theItemRegistersWithEveryWatcherAndShowsWhatItIsGiven) {
     const auto toolTip = qdbus_cast<SniToolTip>(get("ToolTip"));
     EXPECT_EQ(toolTip.text, "Source: x");
     // Each change also as PropertiesChanged, which some hosts read instead.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return signalNames().size() == 5; }, 2000));
+    EXPECT_TRUE(eventually([&] { return signalNames().size() == 5; }));
     EXPECT_EQ(signalNames(), (QStringList{"XAyatanaNewLabel", "PropertiesChanged",
                                           "PropertiesChanged", "NewIcon", "PropertiesChanged"}));
     EXPECT_EQ(recorder.signals_[0].arguments().value(0), "\u20bf 67,432");
@@ -112,17 +112,16 @@ TEST_F(BusTest, theItemRegistersAgainUntilAHostTakesIt) {
     QSignalSpy notTaken(&item, &StatusNotifierItem::notTaken);
     ASSERT_TRUE(item.start());
     const QString service = item.serviceName();
-    ASSERT_TRUE(notTaken.wait(5000)); // nobody read it: every try, then no more
+    ASSERT_TRUE(eventually(
+        [&] { return notTaken.size() == 1; })); // nobody read it: every try, then no more
     EXPECT_EQ(watcher.items.size(), 3);
     EXPECT_EQ(taken.size(), 0);
     // A host that reads the item takes it, where the watcher has no list...
     const auto readUntil = [&](QSignalSpy& spy, qsizetype count) {
-        return QTest::qWaitFor(
-            [&] {
-                property(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Id");
-                return spy.size() == count;
-            },
-            5000);
+        return eventually([&] {
+            property(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Id");
+            return spy.size() == count;
+        });
     };
     watcher.stop(); // a new watcher tries afresh
     ASSERT_TRUE(watcher.start());
@@ -134,7 +133,7 @@ TEST_F(BusTest, theItemRegistersAgainUntilAHostTakesIt) {
     watcher.listed = {service + "/StatusNotifierItem"};
     const qsizetype before = watcher.items.size();
     emit watcher.StatusNotifierItemUnregistered(service); // dropped while it runs: back in
-    ASSERT_TRUE(taken.wait(5000));
+    ASSERT_TRUE(eventually([&] { return taken.size() == 2; }));
     EXPECT_EQ(watcher.items.size(), before + 1);
 }
 
@@ -161,7 +160,7 @@ TEST_F(BusTest, theMenuListsTheRowsThenRefreshAndQuitAndRefusesWhatNoMenuHas) {
               (QStringList{"\u20bf 67,432 (off)", "a__b (off)", "separator", "Refresh", "Quit"}));
     item.setMenuRows({"\u20bf 67,433", "a_b"}); // texts only
     item.setMenuRows({"\u20bf 67,433"});        // one row less
-    EXPECT_TRUE(QTest::qWaitFor([&] { return signalNames().size() == 3; }, 2000));
+    EXPECT_TRUE(eventually([&] { return signalNames().size() == 3; }));
     EXPECT_EQ(signalNames(),
               (QStringList{"LayoutUpdated", "ItemsPropertiesUpdated", "LayoutUpdated"}));
 
@@ -218,40 +217,40 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
                                         {"Change", "+1.0 % in 24 h"}}));
 
     RemoteFeed remote(host);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return remote.available(); }, 2000));
+    ASSERT_TRUE(eventually([&] { return remote.available(); }));
     EXPECT_EQ(remote.state(), feed.current);
     feed.set({feed.current.latestPrice, "All providers failed. ", true, "", "None answered"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return remote.state() == feed.current; }, 2000));
+    EXPECT_TRUE(eventually([&] { return remote.state() == feed.current; }));
     ASSERT_EQ(recorder.signals_.size(), 1);
     const auto changed = qdbus_cast<QVariantMap>(recorder.signals_[0].arguments().value(1));
     EXPECT_EQ(changed.keys(), (QStringList{"Change", "FailureSummary", "LastError", "Stale"}));
     // A storm of changes: the state follows, `changed` waits its spacing (here an hour).
     RemoteFeed paced(host, 1h);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return paced.available(); }, 2000));
+    ASSERT_TRUE(eventually([&] { return paced.available(); }));
     QSignalSpy told(&paced, &TickerFeed::changed);
     for (int usd = 1; usd <= 2000; ++usd) {
         feed.set({BitcoinPrice{double(usd), updated, "x"}});
     }
     const BitcoinPrice last{2000, updated, "x"};
-    EXPECT_TRUE(QTest::qWaitFor([&] { return paced.state().latestPrice == last; }, 5000));
+    EXPECT_TRUE(eventually([&] { return paced.state().latestPrice == last; }));
     EXPECT_EQ(told.size(), 0);
     feed.set({});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !remote.state().latestPrice; }, 2000));
+    EXPECT_TRUE(eventually([&] { return !remote.state().latestPrice; }));
     EXPECT_EQ(service.published().value("Price"), 0.0);
 
     QSignalSpy quit(&service, &TickerService::quitRequested);
     remote.refresh(); // a script's is braked, the own GUI's (this process, below) is not
-    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 1; }, 2000));
+    EXPECT_TRUE(eventually([&] { return feed.refreshedWhenIdle == 1; }));
     service.setOwnGui([] { return QList<qint64>{1}; });
     remote.refresh();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshedWhenIdle == 2; }, 2000));
+    EXPECT_TRUE(eventually([&] { return feed.refreshedWhenIdle == 2; }));
     service.setOwnGui([] { return QList<qint64>{QCoreApplication::applicationPid()}; });
     remote.refresh();
     remote.quit();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return feed.refreshed == 1 && quit.size() == 1; }, 2000));
+    EXPECT_TRUE(eventually([&] { return feed.refreshed == 1 && quit.size() == 1; }));
     QSignalSpy gone(&remote, &RemoteFeed::availableChanged);
     agent.unregisterService(TickerBus::serviceName);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.size() == 1; }, 2000));
+    EXPECT_TRUE(eventually([&] { return gone.size() == 1; }));
     EXPECT_FALSE(remote.available());
 }
 
@@ -282,7 +281,7 @@ TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
         const LogLines log; // no notification service yet
         AlertNotifications alerts(agent, settings, {70000, {}}, 69000, QLocale::c());
         alerts.observe(price);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return log.lines().size() == 1; }, 2000));
+        EXPECT_TRUE(eventually([&] { return log.lines().size() == 1; }));
         EXPECT_EQ(log.lines()[0], "[ticker] no notification service on the session bus; not "
                                   "shown: Bitcoin above $70,000");
     }
@@ -295,15 +294,15 @@ TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
     saved.open(QIODevice::WriteOnly);
     saved.write("[General]\nBrimwellTicker.AlertAbove=70000\n");
     ASSERT_TRUE(saved.commit());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts.levels().above == 70000; }, 5000));
+    ASSERT_TRUE(eventually([&] { return alerts.levels().above == 70000; }));
     QFile file(settings.path());
     file.open(QIODevice::Append);
     file.write("BrimwellTicker.AlertBelow=60000.5\n");
     file.close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alerts.levels().below == 60000.5; }, 5000));
+    ASSERT_TRUE(eventually([&] { return alerts.levels().below == 60000.5; }));
     alerts.observe(price);
     alerts.observe({60000, price.timestamp, "kraken"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return desktop.shown.size() == 2; }, 2000));
+    ASSERT_TRUE(eventually([&] { return desktop.shown.size() == 2; }));
     EXPECT_TRUE(desktop.shown[0].startsWith("Bitcoin above $70,000|\u20bf 70,123 from coinbase|"))
         << desktop.shown[0].toStdString();
     EXPECT_TRUE(desktop.shown[0].contains("brimwell-ticker"));

@@ -18,39 +18,47 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::system_clock;
 
-// A provider that gives its answers in turn (the last one for ever), each after a delay.
+// A provider that gives its answers in turn (the last one for ever). A gated one holds its
+// n-th call until the test has opened the gate n times.
 class Scripted : public PriceProvider {
 public:
     using Answer = std::expected<double, PriceError>;
-    Scripted(std::string name, std::vector<Answer> answers,
-             std::vector<std::chrono::milliseconds> delays = {})
-        : name_(std::move(name)), answers_(std::move(answers)), delays_(std::move(delays)) {}
+    Scripted(std::string name, std::vector<Answer> answers, bool gated = false)
+        : name_(std::move(name)), answers_(std::move(answers)), gated_(gated) {}
     const std::string& name() const override { return name_; }
     std::expected<BitcoinPrice, PriceError> fetchPrice() const override {
+        std::unique_lock lock(mutex_);
         const std::size_t call = calls++;
-        if (!delays_.empty()) {
-            std::this_thread::sleep_for(delays_[std::min(call, delays_.size() - 1)]);
-        }
+        opened_.wait_for(lock, patience, [&] { return !gated_ || opens_ > call; });
         const Answer& answer = answers_[std::min(call, answers_.size() - 1)];
         if (!answer) {
             return std::unexpected(answer.error());
         }
         return BitcoinPrice{*answer, Clock::now(), name_};
     }
+    void open() {
+        const std::lock_guard lock(mutex_);
+        ++opens_;
+        opened_.notify_all();
+    }
     mutable std::atomic<std::size_t> calls = 0;
 
 private:
     std::string name_;
     std::vector<Answer> answers_;
-    std::vector<std::chrono::milliseconds> delays_;
+    bool gated_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable opened_;
+    std::size_t opens_ = 0;
 };
 
 std::unexpected<PriceError> failure(int code) {
@@ -73,7 +81,7 @@ QString rendered(int code) {
 void pass(PriceFetcher& fetcher) {
     QFutureWatcher<void> watcher;
     watcher.setFuture(fetcher.fetchOnce());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.isFinished(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return watcher.isFinished(); }));
 }
 
 struct Settings {
@@ -165,27 +173,33 @@ TEST(Fetcher, everyAssignmentNotifiesAndSubscribersGetTheCurrentValueFirst) {
 }
 
 TEST(Fetcher, overlappingPassesEachGoTheirWayButTriggersInBurstsWaitForThem) {
-    auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{failure(3), 9.0},
-                                               std::vector<std::chrono::milliseconds>{50ms, 400ms});
+    auto provider =
+        std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{failure(3), 9.0}, true);
     PriceFetcher fetcher({provider}, std::nullopt);
     QFutureWatcher<void> first;
     QFutureWatcher<void> second;
     first.setFuture(fetcher.fetchOnce());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return provider->calls == 1; }, 1000)); // the quick one
+    ASSERT_TRUE(eventually([&] { return provider->calls == 1; }));
     second.setFuture(fetcher.fetchOnce());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isFinished(); }, 2000));
+    ASSERT_TRUE(eventually([&] { return provider->calls == 2; }));
+    provider->open(); // the first pass's answer, a failure
+    ASSERT_TRUE(eventually([&] { return first.isFinished(); }));
     EXPECT_FALSE(second.isFinished());
     EXPECT_FALSE(fetcher.isFetching()); // the first pass to end says so
     EXPECT_TRUE(fetcher.lastError());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return second.isFinished(); }, 2000));
+    provider->open();
+    ASSERT_TRUE(eventually([&] { return second.isFinished(); }));
     EXPECT_FALSE(fetcher.lastError()); // the last pass to end decides
     EXPECT_EQ(fetcher.latestPrice()->usd, 9.0);
     for (int signal = 0; signal < 30; ++signal) { // one pass at once, one after it
         fetcher.fetchWhenIdle();
     }
-    // Never idle between the two: a third pass would start before the second could end.
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return provider->calls == 4 && !fetcher.isFetching(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return provider->calls == 3; }));
+    provider->open();
+    ASSERT_TRUE(eventually([&] { return provider->calls == 4; }));
+    provider->open(); // a fifth pass would wait at the gate, fetching for ever
+    EXPECT_TRUE(eventually([&] { return !fetcher.isFetching(); }));
+    EXPECT_EQ(provider->calls, 4u);
 }
 
 TEST(Polling, sleepsTheIntervalInWholeNanosecondsOr60WhenItCannot) {
@@ -208,33 +222,39 @@ TEST(Polling, sleepsTheIntervalInWholeNanosecondsOr60WhenItCannot) {
     auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{1.0});
     PriceFetcher fetcher({provider}, std::nullopt);
     fetcher.startPolling(-5);
+    ASSERT_TRUE(eventually([&] { return provider->calls == 1 && !fetcher.isFetching(); }));
     QTest::qWait(300);
     EXPECT_EQ(provider->calls, 1u); // and the next in a minute
     EXPECT_EQ(log.lines(),
               std::vector<std::string>{"[ticker] invalid update interval -5, using 60"});
 }
 
+// Where nothing must happen, the test waits a while longer than it would take to happen.
 TEST(Polling, passesAtOnceThenAfterEachIntervalUntilStopped) {
-    auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{1.0},
-                                               std::vector<std::chrono::milliseconds>{100ms});
+    auto provider = std::make_shared<Scripted>("p", std::vector<Scripted::Answer>{1.0}, true);
     PriceFetcher fetcher({provider}, std::nullopt);
     fetcher.startPolling(0.2);
     EXPECT_EQ(provider->calls, 0u); // when the event loop runs, not inside the call
-    ASSERT_TRUE(QTest::qWaitFor([&] { return provider->calls == 1; }, 1000));
-    const auto first = std::chrono::steady_clock::now();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return provider->calls == 2; }, 2000));
-    // 100 ms of pass, then the 200 ms sleep counted from its end.
-    EXPECT_GE(std::chrono::steady_clock::now() - first, 280ms);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fetcher.isFetching(); }, 2000));
+    ASSERT_TRUE(eventually([&] { return provider->calls == 1; }));
+    QTest::qWait(300); // a pass longer than the interval: the sleep counts from its end
+    const auto ended = std::chrono::steady_clock::now();
+    provider->open();
+    ASSERT_TRUE(eventually([&] { return provider->calls == 2; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - ended, 200ms); // seen late, never early
+    EXPECT_TRUE(fetcher.isFetching());
     fetcher.stopPolling(); // during a pass: it publishes, and nothing follows
-    const std::size_t calls = provider->calls;
-    QTest::qWait(700);
-    EXPECT_EQ(provider->calls, calls);
-    EXPECT_FALSE(fetcher.isFetching());
+    provider->open();
+    ASSERT_TRUE(eventually([&] { return !fetcher.isFetching(); }));
+    QTest::qWait(500);
+    EXPECT_EQ(provider->calls, 2u);
     fetcher.startPolling(100); // a new loop passes at once; a second start replaces it
     fetcher.startPolling(100);
-    QTest::qWait(400);
-    EXPECT_EQ(provider->calls, calls + 1);
+    ASSERT_TRUE(eventually([&] { return provider->calls == 3; }));
+    provider->open();
+    ASSERT_TRUE(eventually([&] { return !fetcher.isFetching(); }));
+    QTest::qWait(200);
+    EXPECT_EQ(provider->calls, 3u);
+    provider->open(); // lets a call too many end
 }
 
 TEST(Polling, intervalZeroRunsPassesBackToBackWithoutStarvingTheLoop) {
@@ -243,7 +263,7 @@ TEST(Polling, intervalZeroRunsPassesBackToBackWithoutStarvingTheLoop) {
     bool served = false;
     QTimer::singleShot(100, [&] { served = true; });
     fetcher.startPolling(0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return provider->calls > 20 && served; }, 5000));
+    EXPECT_TRUE(eventually([&] { return provider->calls > 20 && served; }));
 }
 
 TEST(LastPriceCache, storesTheRecordAsCompactJsonAndReadsBackOnlyWhatDecodes) {
@@ -329,51 +349,33 @@ TEST(SettingsFile, aLinkedFileIsWrittenWhereItLivesAndTheLinkStays) {
 // What is not a plain settings file gives the defaults and one log line, and is never
 // replaced.
 TEST(SettingsFile, leavesAloneWhatItDoesNotUnderstand) {
-    const std::pair<const char*, std::function<void(const Settings&)>> hostile[] = {
-        {"fifo",
-         [](const Settings& s) {
-             QDir().mkpath(s.dir.filePath("brimwell-ticker"));
-             ::mkfifo(QFile::encodeName(s.path).constData(), 0600);
-         }},
-        {"zeroDevice",
-         [](const Settings& s) {
-             QDir().mkpath(s.dir.filePath("brimwell-ticker"));
-             QFile::link("/dev/zero", s.path);
-         }},
-        {"directory",
-         [](const Settings& s) {
-             QDir().mkpath(s.path);
-         }},
-        {"huge",
-         [](const Settings& s) {
-             s.write("[General]\n;" + QByteArray(1 << 20, ' '));
-         }},
-        {"dotfile",
-         [](const Settings& s) {
-             s.write("# ~/.profile\nexport PATH=$HOME/bin:$PATH\nif [ -n x ]; then\n fi\n");
-         }},
-        {"invalidUtf8",
-         [](const Settings& s) {
-             s.write("[General]\nname=caf\xe9\n");
-         }},
-        {"prose",
-         [](const Settings& s) {
-             s.write("[General]\nname=x\nsome words\n");
-         }},
-        {"readOnly",
-         [](const Settings& s) {
-             s.write("[General]\nBrimwellTicker.UpdateInterval=5\n", QFile::ReadOwner);
-         }},
-    };
-    for (const auto& [label, make] : hostile) {
+    const std::pair<std::string, QByteArray> hostile[] = {
+        {"fifo", {}},
+        {"zeroDevice", {}},
+        {"directory", {}},
+        {"huge", "[General]\n;" + QByteArray(1 << 20, ' ')},
+        {"dotfile", "# ~/.profile\nexport PATH=$HOME/bin:$PATH\nif [ -n x ]; then\n fi\n"},
+        {"invalidUtf8", "[General]\nname=caf\xe9\n"},
+        {"prose", "[General]\nname=x\nsome words\n"},
+        {"readOnly", "[General]\nBrimwellTicker.UpdateInterval=5\n"}};
+    for (const auto& [label, text] : hostile) {
         SCOPED_TRACE(label);
         Settings settings;
-        make(settings);
+        QDir().mkpath(settings.dir.filePath("brimwell-ticker"));
+        if (label == "fifo") {
+            ::mkfifo(QFile::encodeName(settings.path).constData(), 0600);
+        } else if (label == "zeroDevice") {
+            QFile::link("/dev/zero", settings.path);
+        } else if (label == "directory") {
+            QDir().mkpath(settings.path);
+        } else {
+            settings.write(text, label == "readOnly" ? QFile::ReadOwner : QFile::Permissions());
+        }
         const QFileInfo before(settings.path);
         const QByteArray content = before.isFile() ? settings.read() : QByteArray();
         const LogLines log;
         SettingsFile file(settings.path);
-        EXPECT_EQ(file.updateInterval(), std::string(label) == "readOnly" ? 5 : 60);
+        EXPECT_EQ(file.updateInterval(), label == "readOnly" ? 5 : 60);
         EXPECT_FALSE(file.writeData("BrimwellTicker.LastPrice", "{}"));
         EXPECT_FALSE(file.writeData("BrimwellTicker.LastPrice", "{}"));
         EXPECT_EQ(QFileInfo(settings.path).lastModified(), before.lastModified());

@@ -48,7 +48,7 @@ TEST(Popover, showsTheFeedsStateAndItsAgeMovesOnWhileOpen) {
     EXPECT_EQ(view.findChild<QLabel*>("error")->toolTip(), failure);
     EXPECT_EQ(label(view, "change"), "(none)"); // under an hour of history
     now += 10s;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return label(view, "updated", 1) == "15 sec"; }, 2500));
+    EXPECT_TRUE(eventually([&] { return label(view, "updated", 1) == "15 sec"; }));
 
     feed.set({{}, {}, false, ""});
     EXPECT_EQ(label(view, "fetching"), "Fetching...");
@@ -83,7 +83,25 @@ TEST(Popover, drawsTheDaysPricesWithGapsWhereNoneWereRecorded) {
         feed, QLocale::c(), [&] { return now; }, history);
     view.showAt({100, 100});
     EXPECT_EQ(label(view, "change", 0), "+1.9 % in 24 h");
-    ASSERT_NE(view.findChild<Sparkline*>(), nullptr);
+    // Older prices were higher: the line falls from the top left to the bottom right, and
+    // where nothing was recorded only the background shows. A column, from the top: '#'
+    // where something is drawn.
+    const QImage image = view.findChild<Sparkline*>()->grab().toImage();
+    const int height = image.height();
+    const auto column = [&](int minutesAgo) {
+        const int x = 1 + (image.width() - 2) * (24 * 60 - minutesAgo) / (24 * 60);
+        QString rows;
+        for (int y = 0; y < height; ++y) {
+            rows += image.pixel(x, y) == image.pixel(0, height - 1) ? '.' : '#';
+        }
+        return rows;
+    };
+    EXPECT_TRUE(column(1380).indexOf('#') >= 0 && column(1380).lastIndexOf('#') < height / 3)
+        << column(1380).toStdString();
+    EXPECT_GT(column(60).indexOf('#'), height * 2 / 3) << column(60).toStdString();
+    for (const int gap : {630, 650, 670}) { // half an hour or more from a point
+        EXPECT_EQ(column(gap), QString(height, '.')) << gap;
+    }
 }
 
 TEST(Popover, opensNextToTheItemAndCoversNoPanel) {
@@ -168,7 +186,7 @@ TEST(Popover, followsTheDesktopsColourSchemeWithEveryTextLegible) {
         }
         portal.colorScheme = answer;
         DesktopColorScheme scheme(bus.connect(QString("popover%1").arg(++name)), 300ms);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return scheme.settled(); }, 5000)) << name;
+        ASSERT_TRUE(eventually([&] { return scheme.settled(); })) << name;
         PricePopoverView view(feed, QLocale::c(), Clock::now, PriceHistory(dir.filePath("h")));
         view.setColorScheme(scheme.preference());
         const QColor window = view.palette().color(QPalette::Window);
@@ -181,9 +199,9 @@ TEST(Popover, followsTheDesktopsColourSchemeWithEveryTextLegible) {
     }
     // A change while shown takes effect at once.
     DesktopColorScheme scheme(bus.connect("popover"), 300ms);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scheme.settled(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return scheme.settled(); }));
     emit portal.SettingChanged("org.freedesktop.appearance", "color-scheme", QDBusVariant(1u));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return scheme.preference() == ColorScheme::dark; }, 5000));
+    EXPECT_TRUE(eventually([&] { return scheme.preference() == ColorScheme::dark; }));
     QApplication::setPalette(platform);
 }
 

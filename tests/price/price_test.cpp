@@ -15,7 +15,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <ctime>
 #include <functional>
+#include <limits>
 #include <map>
 
 namespace {
@@ -194,43 +196,57 @@ TEST(Providers, askTheirServiceAndBuildTheRecord) {
     }
 }
 
-// The road every request takes, shown on the first provider with limits cut short.
+// The road every request takes, shown on the first provider. The limits are wide where the
+// road must not time out; a road that must is given one limit short and the other wide,
+// and its server answers a price once the short one is long past: only that limit can
+// end the request in time.
+using Serve = std::function<void(LocalServices&)>; // what the road's server does
 struct Road {
     std::string label;
-    std::function<void(LocalServices&)> serve;
+    Serve serve;
     std::string expect; // "price", "timeout", an HTTP text, or "network: " + description
+    TransferLimits limits = {30s, 30s};
 };
 
+Serve answering(int status, const std::string& body) {
+    return [=](LocalServices& s) {
+        s.answer(servicePaths[0], status, body);
+    };
+}
+Serve redirecting(const std::string& location) {
+    return [=](LocalServices& s) {
+        s.server().Get(servicePaths[0], [location](const auto&, httplib::Response& response) {
+            response.set_redirect(location);
+        });
+    };
+}
+// Nothing for ten seconds, or a byte every 0.1 s for ten seconds; then the price.
+Serve priceAfterTenSeconds(bool dripping) {
+    return [=](LocalServices& s) {
+        s.server().Get(servicePaths[0], [&s, dripping](const auto&, auto& response) {
+            if (!dripping) {
+                s.hold(10s);
+                return response.set_content(R"({"USD":7})", "application/json");
+            }
+            response.set_chunked_content_provider("application/json", [&](size_t sent, auto& sink) {
+                s.hold(100ms);
+                return sent < 100 ? sink.write(" ", 1)
+                                  : (sink.write(R"({"USD":7})", 9), sink.done(), true);
+            });
+        });
+    };
+}
+
 const Road roads[] = {
-    {"status200", [](LocalServices& s) { s.answer(servicePaths[0], 200, R"({"USD":7})"); },
-     "price"},
-    {"status299", [](LocalServices& s) { s.answer(servicePaths[0], 299, R"({"USD":7})"); },
-     "price"},
-    {"status304", [](LocalServices& s) { s.answer(servicePaths[0], 304, R"({"USD":7})"); },
-     "mempool.space HTTP 304"},
-    {"status300", [](LocalServices& s) { s.answer(servicePaths[0], 300, R"({"USD":7})"); },
-     "mempool.space HTTP 300"},
-    {"status429", [](LocalServices& s) { s.answer(servicePaths[0], 429, "not json"); },
-     "mempool.space HTTP 429"},
-    {"status500", [](LocalServices& s) { s.answer(servicePaths[0], 500, R"({"USD":7})"); },
-     "mempool.space HTTP 500"},
-    {"silent",
-     [](LocalServices& s) {
-         s.server().Get(servicePaths[0], [&s](const auto&, auto&) { s.hold(3s); });
-     },
-     "timeout"},
-    {"dripping",
-     [](LocalServices& s) {
-         s.server().Get(servicePaths[0], [&s](const auto&, httplib::Response& response) {
-             response.set_chunked_content_provider("application/json", [&s](size_t, auto& sink) {
-                 s.hold(100ms);
-                 return sink.write(" ", 1);
-             });
-         });
-     },
-     "timeout"},
-    {"oversize",
-     [](LocalServices& s) { s.answer(servicePaths[0], 200, std::string((1 << 20) + 1, ' ')); },
+    {"status200", answering(200, R"({"USD":7})"), "price"},
+    {"status299", answering(299, R"({"USD":7})"), "price"},
+    {"status304", answering(304, R"({"USD":7})"), "mempool.space HTTP 304"},
+    {"status300", answering(300, R"({"USD":7})"), "mempool.space HTTP 300"},
+    {"status429", answering(429, "not json"), "mempool.space HTTP 429"},
+    {"status500", answering(500, R"({"USD":7})"), "mempool.space HTTP 500"},
+    {"silent", priceAfterTenSeconds(false), "timeout", {30s, 300ms}},
+    {"dripping", priceAfterTenSeconds(true), "timeout", {500ms, 30s}},
+    {"oversize", answering(200, std::string((1 << 20) + 1, ' ')),
      "network: response body exceeds 1 MiB"},
     {"endlessChunks",
      [](LocalServices& s) {
@@ -241,20 +257,11 @@ const Road roads[] = {
          });
      },
      "network: response body exceeds 1 MiB"},
-    {"redirectToHttp",
-     [](LocalServices& s) {
-         s.server().Get(servicePaths[0], [](const auto&, httplib::Response& response) {
-             response.set_redirect("http://mempool.space/api/v1/prices");
-         });
-     },
-     "network: "},
-    {"redirectLoop",
-     [](LocalServices& s) {
-         s.server().Get(servicePaths[0], [](const auto&, httplib::Response& response) {
-             response.set_redirect("/api/v1/prices");
-         });
-     },
-     "network: "},
+    // Port 443 is the local server's too, so that a request that followed the redirect
+    // would reach no other host.
+    {"redirectToHttp", redirecting("http://mempool.space:443/api/v1/prices"),
+     R"(network: Protocol "http" not supported or disabled in libcurl)"},
+    {"redirectLoop", redirecting("/api/v1/prices"), "network: Maximum (5) redirects followed"},
 };
 
 TEST(Pipeline, endsEveryRoadWithItsErrorAndLogLine) {
@@ -264,7 +271,7 @@ TEST(Pipeline, endsEveryRoadWithItsErrorAndLogLine) {
         road.serve(services);
         services.start();
         const LogLines log;
-        const auto price = MempoolSpaceProvider(services.options({500ms, 300ms})).fetchPrice();
+        const auto price = MempoolSpaceProvider(services.options(road.limits)).fetchPrice();
         if (road.expect == "price") {
             ASSERT_TRUE(price);
             EXPECT_EQ(price->usd, 7);
@@ -277,7 +284,7 @@ TEST(Pipeline, endsEveryRoadWithItsErrorAndLogLine) {
             ASSERT_FALSE(price);
             ASSERT_EQ(price.error().errorCase(), PriceError::Case::network);
             const std::string description = price.error().transferFailure()->description;
-            EXPECT_TRUE(description.starts_with(road.expect.substr(9))) << description;
+            EXPECT_EQ(description, road.expect.substr(9));
             EXPECT_EQ(log.lines(), std::vector<std::string>{
                                        "[ticker] mempool.space network error: " + description});
         } else {
@@ -300,7 +307,7 @@ TEST(Pipeline, refusesServersItCannotTrustOrReach) {
             std::make_unique<LocalServices>(certificate == "unreachable" ? "server" : certificate);
         services->answer(servicePaths[0], 200, R"({"USD":7})");
         services->start();
-        const RequestOptions options = services->options({2s, 2s});
+        const RequestOptions options = services->options({30s, 30s});
         if (certificate == "unreachable") {
             services.reset(); // the port is closed: the connection is refused
         }
@@ -314,10 +321,11 @@ TEST(Pipeline, refusesServersItCannotTrustOrReach) {
     }
 }
 
-// The one request that waits for the real ten seconds of the idle limit.
+// The one request that waits for the real ten seconds of the idle limit, from a server
+// that never answers.
 TEST(Pipeline, aSilentServerTimesOutAfterTenSeconds) {
     LocalServices services;
-    services.server().Get(servicePaths[0], [&](const auto&, auto&) { services.hold(15s); });
+    services.server().Get(servicePaths[0], [&](const auto&, auto&) { services.hold(); });
     services.start();
     const auto start = std::chrono::steady_clock::now();
     const auto price = MempoolSpaceProvider(services.options()).fetchPrice();
@@ -325,7 +333,7 @@ TEST(Pipeline, aSilentServerTimesOutAfterTenSeconds) {
     ASSERT_FALSE(price);
     EXPECT_EQ(price.error().errorCase(), PriceError::Case::timeout);
     EXPECT_GE(waited, 9900ms);
-    EXPECT_LT(waited, 12s);
+    EXPECT_LT(waited, 20s);
 }
 
 TEST(PriceError, rendersTheSameSentenceWithItsCodeAndNoPayload) {
@@ -340,7 +348,8 @@ TEST(PriceError, rendersTheSameSentenceWithItsCodeAndNoPayload) {
 }
 
 TEST(DecimalPriceText, readsAsStrtodInThePosixLocaleAndTakesUpTheWholeText) {
-    std::setlocale(LC_ALL, "de_DE.UTF-8"); // a comma locale must change nothing
+    // A locale with a decimal comma changes nothing; without it, this would check nothing.
+    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is not installed";
     const std::pair<const char*, std::optional<double>> texts[] = {{"65000.12", 65000.12},
                                                                    {"6.5e4", 65000},
                                                                    {"-5", -5},
@@ -372,19 +381,24 @@ TEST(StrictJson, refusesNestingBeyondSixtyFourLevelsAndReadsAnyShapeInLinearTime
     EXPECT_THROW(StrictJson::parse(nested(65)), std::exception);
     EXPECT_NO_THROW(StrictJson::parse(R"({"a":")" + std::string(100, '[') + R"("})"));
     // Empty containers by the hundred thousand: eight times the body takes about eight times
-    // as long, where a quadratic reading would take sixty-four times as long.
+    // the work, where a quadratic reading would take sixty-four times as much. Counted in
+    // processor time, the least of three runs: what else the machine runs adds nothing.
     const auto decodeTime = [](std::size_t bytes) {
         std::string body = R"({"time":1,"USD":67432,"x":[)";
         while (body.size() < bytes) {
             body += "{},";
         }
         body += "{}]}";
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(*validators[mempool](body), 67432);
-        return std::chrono::steady_clock::now() - start;
+        std::clock_t least = std::numeric_limits<std::clock_t>::max();
+        for (int run = 0; run < 3; ++run) {
+            const std::clock_t start = std::clock();
+            EXPECT_EQ(*validators[mempool](body), 67432);
+            least = std::min(least, std::clock() - start);
+        }
+        return least;
     };
-    const auto eighth = decodeTime(1 << 17);
-    EXPECT_LT(decodeTime(1 << 20), 20 * eighth + 20ms);
+    const std::clock_t eighth = decodeTime(1 << 17);
+    EXPECT_LT(decodeTime(1 << 20), 20 * eighth + CLOCKS_PER_SEC / 50);
 }
 
 TEST(LogSink, writesEveryEventAsOneLineOfPlainText) {

@@ -53,7 +53,7 @@ void LocalServices::start() {
 
 void LocalServices::hold(std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!stopping_ && std::chrono::steady_clock::now() < end) {
+    while (!stopping_ && !released_ && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(10ms);
     }
 }
@@ -100,7 +100,7 @@ PrivateBus::PrivateBus() {
     config_.flush();
     daemon_.start("dbus-daemon",
                   {"--config-file=" + config_.fileName(), "--nofork", "--print-address"});
-    daemon_.waitForReadyRead(5000);
+    daemon_.waitForReadyRead(int(patience.count()));
     address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
 }
 
@@ -118,9 +118,8 @@ QDBusConnection PrivateBus::connect(const QString& name) {
 }
 
 QDBusMessage PrivateBus::call(const QDBusConnection& connection, const QDBusMessage& message) {
-    const QDBusPendingCall pending = connection.asyncCall(message, 10000);
-    [[maybe_unused]] const bool finished =
-        QTest::qWaitFor([&] { return pending.isFinished(); }, 11000);
+    const QDBusPendingCall pending = connection.asyncCall(message, int(patience.count()));
+    [[maybe_unused]] const bool finished = eventually([&] { return pending.isFinished(); });
     return pending.reply();
 }
 
@@ -150,9 +149,10 @@ uint TestNotifications::Notify(const QString&, uint, const QString& icon, const 
     return uint(shown.size());
 }
 
-Program::Program(const QStringList& arguments, const QProcessEnvironment& environment) {
+Program::Program(const QStringList& arguments, const QProcessEnvironment& environment,
+                 const QStringList& command) {
     process_.setProcessEnvironment(environment);
-    process_.start(binary(), arguments);
+    process_.start(command.front(), command.sliced(1) + arguments);
     process_.waitForStarted();
 }
 
@@ -197,19 +197,16 @@ void Program::signal(int number) {
 }
 
 bool Program::handles(int number) {
-    return QTest::qWaitFor(
-        [&] {
-            QFile status(QString("/proc/%1/status").arg(process_.processId()));
-            status.open(QIODevice::ReadOnly);
-            for (const QByteArray& line : status.readAll().split('\n')) {
-                if (line.startsWith("SigCgt:")) {
-                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (number - 1)) & 1) !=
-                           0;
-                }
+    return eventually([&] {
+        QFile status(QString("/proc/%1/status").arg(process_.processId()));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:")) {
+                return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (number - 1)) & 1) != 0;
             }
-            return false;
-        },
-        5000);
+        }
+        return false;
+    });
 }
 
 QString Program::binary() {
@@ -221,6 +218,7 @@ QProcessEnvironment Program::user(const QString& home) {
     environment.insert("HOME", home);
     environment.insert("XDG_CONFIG_HOME", home + "/config");
     environment.insert("XDG_STATE_HOME", home + "/state");
+    environment.insert("XDG_DATA_DIRS", home + "/data"); // the ticker installed nowhere
     environment.insert("LC_ALL", "C.UTF-8");
     environment.insert("PATH", qEnvironmentVariable("PATH"));
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <QTest>
 #include <QVariant>
 #include <httplib.h>
 
@@ -35,6 +36,16 @@ inline void PrintTo(const QVariant& value, std::ostream* out) {
     *out << value.toString().toStdString();
 }
 
+// How long a test waits for what it expects: far beyond what anything takes on a loaded
+// machine, so that only what never comes fails.
+constexpr std::chrono::milliseconds patience = 60s;
+
+// Waits for `condition` while the event loop runs, up to `patience`.
+template <typename Condition>
+bool eventually(Condition condition) {
+    return QTest::qWaitFor(condition, int(patience.count()));
+}
+
 // The paths (and queries) the five providers ask, in failover order.
 inline const char* const servicePaths[] = {"/api/v1/prices", "/v2/prices/BTC-USD/spot",
                                            "/0/public/Ticker", "/ticker", "/api/v3/simple/price"};
@@ -50,8 +61,9 @@ public:
     httplib::Server& server() { return *server_; }
     void answer(const std::string& path, int status, const std::string& body);
     void start();
-    // Blocks a handler until the server stops or `limit` has passed.
-    void hold(std::chrono::milliseconds limit);
+    // Blocks a handler until release(), the server stops, or `limit` has passed.
+    void hold(std::chrono::milliseconds limit = 1h);
+    void release() { released_ = true; }
 
     RequestOptions options(TransferLimits limits = {}) const;
     QStringList arguments() const; // --connect-to ... --cacert ...
@@ -62,6 +74,7 @@ private:
     std::thread thread_;
     int port_ = 0;
     std::atomic<bool> stopping_ = false;
+    std::atomic<bool> released_ = false;
 };
 
 // A feed whose state the test sets.
@@ -100,7 +113,7 @@ public:
     QDBusConnection connect(const QString& name);
     void stop() { daemon_.kill(); }
 
-    // A method call on `connection`, its reply (an error after 10 s without one) waited for
+    // A method call on `connection`, its reply (an error after `patience`) waited for
     // while the event loop runs, so objects of this process can answer too. Not
     // QDBus::BlockWithGui: in Qt 6.4 it can miss a reply that comes at once, and then waits
     // for ever.
@@ -163,15 +176,17 @@ public slots:
                              const QStringList& actions, const QVariantMap& hints, int timeout);
 };
 
-// The built brimwell-ticker, run as a user or a status bar runs it.
+// The built brimwell-ticker, run as a user or a status bar runs it; `command`, to run it
+// through another program.
 class Program {
 public:
-    Program(const QStringList& arguments, const QProcessEnvironment& environment);
+    Program(const QStringList& arguments, const QProcessEnvironment& environment,
+            const QStringList& command = {binary()});
     ~Program();
     // The next line of stdout, without its end; nullopt when none came in time.
-    std::optional<QString> readLine(std::chrono::milliseconds timeout = 10s);
+    std::optional<QString> readLine(std::chrono::milliseconds timeout = patience);
     // The exit status; nullopt when still running after `timeout`.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout = 10s);
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout = patience);
     QString standardError();
     void signal(int number);
     // Waits until the program has put a handler on `number`.
@@ -179,8 +194,8 @@ public:
     qint64 pid() const { return process_.processId(); }
 
     static QString binary();
-    // A fresh user: settings and state in `home`, the C.UTF-8 locale, no display and no
-    // session bus.
+    // A fresh user: settings, state and data in `home`, the C.UTF-8 locale, no display and
+    // no session bus, whatever the machine has installed.
     static QProcessEnvironment user(const QString& home);
 
 private:
