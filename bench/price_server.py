@@ -1,7 +1,9 @@
 """The five price services on one local HTTPS server, for the benchmarks.
 
 Every answer carries a price one dollar above the previous one, so each pass changes the
-title and a status bar gets one line per pass. The server counts the requests it answers
+title and a status bar gets one line per pass. Each service answers in every currency it
+quotes (US dollars, euros, pounds, Canadian dollars, Swiss francs, Australian dollars, yen),
+at fixed rates. The server counts the requests it answers
 and keeps the time of each (CLOCK_MONOTONIC, the clock every process here shares), and it
 can hold answers back until told to let them go, so that a client can be looked at while
 its request is in flight.
@@ -11,6 +13,7 @@ Run alone: python3 price_server.py CERT KEY [PORT]  (prints the port, serves unt
 
 import http.server
 import json
+import re
 import multiprocessing
 import socket
 import ssl
@@ -28,6 +31,11 @@ URLS = {
     "coingecko": "https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=usd",
 }
 BASE_PRICE = 60000
+# What one US dollar is worth in each currency the services quote, and the key Kraken's
+# answer gives each pair (it differs from the pair asked for).
+RATES = {"USD": 1, "EUR": 0.9, "GBP": 0.8, "CAD": 1.4, "CHF": 0.9, "AUD": 1.5, "JPY": 150}
+KRAKEN_KEYS = {"USD": "XXBTZUSD", "EUR": "XXBTZEUR", "GBP": "XXBTZGBP", "CAD": "XXBTZCAD",
+               "CHF": "XBTCHF", "AUD": "XBTAUD", "JPY": "XXBTZJPY"}
 # Request times kept, the latest ones (a ring).
 TIME_SLOTS = 65536
 
@@ -35,16 +43,28 @@ TIME_SLOTS = 65536
 def body_for(path, price):
     """The answer of the service at `path`, in its own format, or None."""
     amount = f"{price}.25"
+
+    def local(code):
+        return round(float(amount) * RATES[code], 2)
+
+    coinbase = re.fullmatch(r"/v2/prices/BTC-([A-Z]{3})/spot", path)
+    kraken = re.fullmatch(r"/0/public/Ticker\?pair=XBT([A-Z]{3})", path)
+    coingecko = re.fullmatch(r"/api/v3/simple/price\?ids=bitcoin&vs_currencies=([a-z]{3})", path)
     if path == "/api/v1/prices":
-        return {"time": int(time.time()), "USD": float(amount), "EUR": float(amount) * 0.9}
-    if path == "/v2/prices/BTC-USD/spot":
-        return {"data": {"amount": amount, "base": "BTC", "currency": "USD"}}
-    if path == "/0/public/Ticker?pair=XBTUSD":
-        return {"error": [], "result": {"XXBTZUSD": {"c": [amount, "0.001"]}}}
+        return {"time": int(time.time()), **{code: local(code) for code in RATES}}
+    if coinbase and coinbase[1] in RATES:
+        code = coinbase[1]
+        text = amount if code == "USD" else f"{local(code):.2f}"
+        return {"data": {"amount": text, "base": "BTC", "currency": code}}
+    if kraken and kraken[1] in RATES:
+        code = kraken[1]
+        text = amount if code == "USD" else f"{local(code):.5f}"
+        return {"error": [], "result": {KRAKEN_KEYS[code]: {"c": [text, "0.001"]}}}
     if path == "/ticker":
-        return {"USD": {"15m": float(amount), "last": float(amount), "symbol": "$"}}
-    if path == "/api/v3/simple/price?ids=bitcoin&vs_currencies=usd":
-        return {"bitcoin": {"usd": float(amount)}}
+        return {code: {"15m": local(code), "last": local(code),
+                       "symbol": "$" if code == "USD" else code} for code in RATES}
+    if coingecko and coingecko[1].upper() in RATES:
+        return {"bitcoin": {coingecko[1]: local(coingecko[1].upper())}}
     return None
 
 

@@ -1,5 +1,6 @@
-// One body through every provider's decoding and validation, the part of a request that needs
-// no network. An exception that escapes ends the process: libFuzzer reports a crash.
+// One body through every provider's decoding and validation (in US dollars and another
+// currency), the part of a request that needs no network. An exception that escapes ends the
+// process: libFuzzer reports a crash.
 
 #include "check.h"
 #include "price/log_sink.h"
@@ -16,11 +17,11 @@
 static std::vector<std::string> lines; // the log lines of the current provider
 
 template <typename Provider>
-static void check(std::string_view body) {
-    static const Provider provider;
+static void check(std::string_view body, const Currency& currency) {
+    const Provider provider({}, currency);
     const std::string& name = provider.name();
     lines.clear();
-    const auto response = ProviderPipeline::decode<typename Provider::Response>(name, body);
+    const auto response = ProviderPipeline::decode(provider, body);
     if (!response) {
         require(lines.size() == 1 && lines[0].starts_with("[ticker] " + name + " decode error: "),
                 "a decode failure does not write exactly one decode error line");
@@ -29,7 +30,7 @@ static void check(std::string_view body) {
                 "a decode failure is not a decode error whose text starts with the name");
         return;
     }
-    const auto usd = Provider::validate(*response);
+    const auto usd = provider.validate(*response);
     require(lines.empty(), "a body that decodes writes a log line");
     require(usd ? std::isfinite(*usd) && *usd > 0
                 : usd.error().errorCase() == PriceError::Case::unexpectedResponse,
@@ -43,10 +44,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view body(reinterpret_cast<const char*>(data), size);
-    check<MempoolSpaceProvider>(body);
-    check<CoinbaseProvider>(body);
-    check<KrakenProvider>(body);
-    check<BlockchainInfoProvider>(body);
-    check<CoinGeckoProvider>(body);
+    for (const Currency& currency : {Currency::usd(), currencies[1 + size % 6]}) {
+        check<MempoolSpaceProvider>(body, currency);
+        check<CoinbaseProvider>(body, currency);
+        check<KrakenProvider>(body, currency);
+        check<BlockchainInfoProvider>(body, currency);
+        check<CoinGeckoProvider>(body, currency);
+    }
     return 0;
 }

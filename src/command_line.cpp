@@ -12,6 +12,7 @@
 const char* const CommandLine::usage =
     "usage: brimwell-ticker [--bar[=FORMAT] | --once] [--interval SECONDS]\n"
     "                       [--alert-above USD] [--alert-below USD]\n"
+    "                       [--currency CODE]\n"
     "                       [--connect-to HOST:PORT:HOST2:PORT2]... [--cacert FILE]\n"
     "\n"
     "  (no option)              the panel agent; without a desktop session the title\n"
@@ -23,6 +24,8 @@ const char* const CommandLine::usage =
     "  --alert-above USD, --alert-below USD\n"
     "                           this run's alert levels instead of the stored ones: a\n"
     "                           desktop notification when the price crosses one\n"
+    "  --currency CODE          this run's currency instead of the stored one: USD, EUR,\n"
+    "                           GBP, CAD, CHF, AUD or JPY (alert levels are in it)\n"
     "  --connect-to HOST:PORT:HOST2:PORT2\n"
     "                           requests for HOST:PORT connect to HOST2:PORT2; TLS still\n"
     "                           checks HOST (repeatable)\n"
@@ -37,6 +40,37 @@ using Parsed = std::expected<CommandLine, std::string>;
 
 std::unexpected<std::string> fail(std::string reason) {
     return std::unexpected(LogSink::oneLine(reason));
+}
+
+// The options that take a value, after "=" or as the next argument.
+bool takesValue(std::string_view name) {
+    return name == "--interval" || name == "--alert-above" || name == "--alert-below" ||
+           name == "--connect-to" || name == "--cacert" || name == "--currency";
+}
+
+// The currency the arguments choose, looked for before they are read in order, so that an
+// alert level before "--currency" is judged in it too. Nothing is judged here.
+std::optional<Currency> chosenCurrency(const std::vector<std::string>& arguments) {
+    std::optional<Currency> chosen;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const auto equals = arguments[i].find('=');
+        const std::string name = arguments[i].substr(0, equals);
+        if (name == "--help" || name == "-h" || name == "--version") {
+            break;
+        }
+        if (!takesValue(name)) {
+            continue;
+        }
+        const bool attached = equals != std::string::npos;
+        if (!attached && i + 1 == arguments.size()) {
+            break;
+        }
+        const std::string value = attached ? arguments[i].substr(equals + 1) : arguments[++i];
+        if (name == "--currency") {
+            chosen = Currency::fromCode(value);
+        }
+    }
+    return chosen;
 }
 
 bool isPort(std::string_view text) {
@@ -104,6 +138,9 @@ Parsed CommandLine::parse(const std::vector<std::string>& arguments) {
     CommandLine line;
     bool once = false;
     bool bar = false;
+    // What an alert level is a price in, for its message.
+    const std::string levelUnit =
+        std::string(chosenCurrency(arguments).value_or(Currency::usd()).name);
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         const auto equals = argument.find('=');
@@ -156,13 +193,23 @@ Parsed CommandLine::parse(const std::vector<std::string>& arguments) {
         } else if (name == "--alert-above" || name == "--alert-below") {
             const auto text = value();
             if (!text) {
-                return fail(name + " needs a price in US dollars");
+                return fail(name + " needs a price in " + levelUnit);
             }
             const auto usd = parseDecimalPrice(*text);
             if (!usd || !isUsablePrice(*usd)) {
-                return fail(name + ": '" + *text + "' is not a price in US dollars");
+                return fail(name + ": '" + *text + "' is not a price in " + levelUnit);
             }
             (name == "--alert-above" ? line.alertAbove : line.alertBelow) = *usd;
+        } else if (name == "--currency") {
+            const auto text = value();
+            if (!text) {
+                return fail("--currency needs a currency code (" + Currency::codeList() + ")");
+            }
+            line.currency = Currency::fromCode(*text);
+            if (!line.currency) {
+                return fail("--currency: '" + *text + "' is not a currency (" +
+                            Currency::codeList() + ")");
+            }
         } else if (name == "--connect-to") {
             const auto text = value();
             if (!text || !isConnectTo(*text)) {

@@ -18,6 +18,7 @@ struct CommandLine {
     // This run's alert levels, instead of the stored ones.
     std::optional<double> alertAbove;
     std::optional<double> alertBelow;
+    std::optional<Currency> currency; // this run's, instead of the stored one
     RequestOptions request;
 
     static const char* const usage;

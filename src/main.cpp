@@ -33,8 +33,19 @@ struct Run {
     const CommandLine& commandLine;
     SettingsFile settings;
 
+    // Read once, when first needed (a second agent that leaves at once reads nothing): the
+    // whole run speaks one currency.
+    const Currency& currency() const {
+        if (!currency_) {
+            currency_ = commandLine.currency ? *commandLine.currency : settings.currency();
+        }
+        return *currency_;
+    }
+
     double interval() const { return commandLine.interval.value_or(settings.updateInterval()); }
-    Providers providers() const { return makeDefaultProviders(commandLine.request); }
+    Providers providers() const { return makeDefaultProviders(commandLine.request, currency()); }
+    LastPriceCache cache() const { return LastPriceCache(settings, currency()); }
+    PriceHistory history() const { return PriceHistory().forCurrency(currency()); }
 
     // Alerts for the prices `fetcher` has and gets from now on.
     std::unique_ptr<AlertNotifications> alerts(const PriceFetcher& fetcher) const {
@@ -42,8 +53,10 @@ struct Run {
         return std::make_unique<AlertNotifications>(
             QDBusConnection::sessionBus(), settings,
             AlertLevels{commandLine.alertAbove, commandLine.alertBelow},
-            known ? std::optional(known->usd) : std::nullopt, QLocale::system());
+            known ? std::optional(known->usd) : std::nullopt, QLocale::system(), currency());
     }
+
+    mutable std::optional<Currency> currency_{}; // currency()'s, once read
 };
 
 // Ends the event loop without waiting for a request in flight to reach its time limit.
@@ -55,7 +68,7 @@ void quit(QCoreApplication& app, int status = 0) {
 // One pass, then the title on stdout; the failure text on stderr when every provider
 // failed. Ended by a signal before that, it says so and exits with 128 + the signal.
 int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
-    PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
+    PriceFetcher fetcher(run.providers(), run.cache(), run.currency());
     BarOutput output(BarFormat::plain, STDOUT_FILENO);
     int status = 0;
     QObject::connect(&unixSignals, &UnixSignals::refreshRequested, &fetcher,
@@ -83,7 +96,7 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
             status = 1;
         }
         if (fetcher.latestPrice() && !fetcher.lastError()) {
-            PriceHistory().append(*fetcher.latestPrice(), std::chrono::system_clock::now());
+            run.history().append(*fetcher.latestPrice(), std::chrono::system_clock::now());
         }
         output.write(statusItemTitle(fetcher.latestPrice(), QLocale::system()).toStdString());
         done();
@@ -94,10 +107,10 @@ int runOnce(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
 
 // A status bar's stream: the agent's state while one runs, else this process's own.
 int runBar(QCoreApplication& app, const Run& run, BarFormat format, UnixSignals& unixSignals) {
-    PriceFetcher fetcher(run.providers(), LastPriceCache(run.settings));
+    PriceFetcher fetcher(run.providers(), run.cache(), run.currency());
     const auto alerts = run.alerts(fetcher);
     SharedFeed feed(QDBusConnection::sessionBus(), fetcher, run.interval(), QLocale::system(),
-                    systemClock(), PriceHistory());
+                    systemClock(), run.history());
     QObject::connect(&feed, &SharedFeed::priceFetched, alerts.get(), &AlertNotifications::observe);
     // The agent alerts on the stored levels itself; an attached bar only on its own.
     QObject::connect(&feed, &SharedFeed::attachedChanged, alerts.get(),
@@ -137,8 +150,8 @@ int runPanel(QCoreApplication& app, const Run& run, UnixSignals& unixSignals) {
                      qPrintable(TickerBus::serviceName));
         break;
     }
-    BrimwellTickerApp agent(bus, {run.providers(), LastPriceCache(run.settings), run.interval(),
-                                  QLocale::system(), systemClock(), PriceHistory()});
+    BrimwellTickerApp agent(bus, {run.providers(), run.cache(), run.currency(), run.interval(),
+                                  QLocale::system(), systemClock(), run.history()});
     if (!agent.start()) {
         return 1;
     }

@@ -1,5 +1,5 @@
-# bash completion for brimwell-ticker: its options, the formats of --bar and a file for
-# --cacert. Needs nothing of the bash-completion package.
+# bash completion for brimwell-ticker: its options, the formats of --bar, the currencies
+# and a file for --cacert. Needs nothing of the bash-completion package.
 
 _brimwell_ticker() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} words
@@ -13,6 +13,9 @@ _brimwell_ticker() {
     --bar=)
         words="plain waybar i3bar"
         ;;
+    --currency | --currency=)
+        words="USD EUR GBP CAD CHF AUD JPY"
+        ;;
     --cacert | --cacert=)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -24,7 +27,7 @@ _brimwell_ticker() {
         ;;
     *)
         words="--bar --bar=plain --bar=waybar --bar=i3bar --once --interval --alert-above
-               --alert-below --connect-to --cacert --version --help"
+               --alert-below --currency --connect-to --cacert --version --help"
         ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")

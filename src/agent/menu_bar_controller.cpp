@@ -17,7 +17,8 @@ constexpr qint64 shownMenuTickMs = 2 * 60 * 1000;
 
 MenuBarController::MenuBarController(Parts parts)
     : locale_(std::move(parts.locale)), clock_(std::move(parts.clock)) {
-    fetcher_ = std::make_unique<PriceFetcher>(std::move(parts.providers), std::move(parts.cache));
+    fetcher_ = std::make_unique<PriceFetcher>(std::move(parts.providers), std::move(parts.cache),
+                                              parts.currency);
     feed_ = std::make_unique<LocalFeed>(*fetcher_, parts.updateInterval, locale_, clock_,
                                         std::move(parts.history));
     connect(&popover_, &PanelProcess::finished, this, [this] { popoverClosed_.start(); });

@@ -26,10 +26,11 @@ public:
     using Clock = LocalFeed::Clock;
 
     // What the controller is built from; production passes the five providers, the
-    // settings file's cache and interval.
+    // settings file's cache and interval, all for one currency.
     struct Parts {
         Providers providers;
         std::optional<LastPriceCache> cache;
+        Currency currency = Currency::usd();
         double updateInterval = PriceFetcher::defaultInterval;
         QLocale locale;
         Clock clock;

@@ -7,9 +7,11 @@
 #include <QTimer>
 
 // The state for a status bar: the panel agent's, read over the session bus while an agent
-// runs, so that panel and bar ask the services once per interval between them; else this
-// process's own fetcher, which polls only while no agent answers. A bar started beside an
-// agent never polls; one whose agent quits takes over at once, and hands back to the next.
+// of the same currency runs, so that panel and bar ask the services once per interval
+// between them; else this process's own fetcher, which polls only while no such agent
+// answers. A bar started beside an agent never polls; one whose agent quits takes over at
+// once, and hands back to the next. One beside an agent of another currency polls on its
+// own.
 class SharedFeed : public TickerFeed {
     Q_OBJECT
 
@@ -23,7 +25,9 @@ public:
     void refresh() override;
     void refreshWhenIdle() override;
 
-    bool attached() const { return remote_ && remote_->available(); }
+    bool attached() const {
+        return remote_ && remote_->available() && remote_->state().currency == fetcher_.currency();
+    }
 
 signals:
     // A new price: from this process's pass, or one the agent published.

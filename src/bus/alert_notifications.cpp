@@ -14,9 +14,10 @@
 
 AlertNotifications::AlertNotifications(QDBusConnection bus, SettingsFile settings,
                                        AlertLevels commandLine, std::optional<double> previous,
-                                       QLocale locale, QObject* parent)
+                                       QLocale locale, Currency currency, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), settings_(std::move(settings)),
-      commandLine_(commandLine), locale_(std::move(locale)), alerts_(previous) {
+      commandLine_(commandLine), locale_(std::move(locale)), currency_(currency),
+      alerts_(previous) {
     reread_.setSingleShot(true);
     reread_.setInterval(0);
     connect(&reread_, &QTimer::timeout, this, &AlertNotifications::readLevels);
@@ -35,7 +36,7 @@ void AlertNotifications::useSettingsLevels(bool use) {
 
 void AlertNotifications::readLevels() {
     watch();
-    const AlertLevels stored = useSettings_ ? readAlertLevels(settings_) : AlertLevels{};
+    const AlertLevels stored = useSettings_ ? readAlertLevels(settings_, currency_) : AlertLevels{};
     alerts_.setLevels({commandLine_.above ? commandLine_.above : stored.above,
                        commandLine_.below ? commandLine_.below : stored.below});
 }
@@ -71,17 +72,20 @@ void AlertNotifications::watch() {
 
 void AlertNotifications::observe(const BitcoinPrice& price) {
     for (const PriceAlerts::Alert& alert : alerts_.observe(price.usd)) {
-        notify(summary(alert), statusItemTitle(price, locale_) + QStringLiteral(" from ") +
-                                   QString::fromStdString(price.source));
+        notify(summary(alert, currency_), statusItemTitle(price, locale_) +
+                                              QStringLiteral(" from ") +
+                                              QString::fromStdString(price.source));
     }
 }
 
-QString AlertNotifications::summary(const PriceAlerts::Alert& alert) {
-    // Dollars as Americans write them, cents only when the level has some.
+QString AlertNotifications::summary(const PriceAlerts::Alert& alert, const Currency& currency) {
+    // Amounts as Americans write dollars, whatever the currency, the fraction only when the
+    // level has one.
     const QLocale english(QLocale::English, QLocale::UnitedStates);
     const bool whole = std::trunc(alert.level) == alert.level;
-    return QStringLiteral("Bitcoin %1 $%2")
+    return QStringLiteral("Bitcoin %1 %2%3")
         .arg(alert.above ? QStringLiteral("above") : QStringLiteral("below"),
+             QString::fromUtf8(currency.sign.data(), qsizetype(currency.sign.size())),
              english.toString(alert.level, 'f', whole ? 0 : 2));
 }
 

@@ -16,9 +16,10 @@ QDBusPendingCall showDesktopNotification(const QDBusConnection& bus, const QStri
                                          const QString& body);
 
 // Price alerts as desktop notifications (org.freedesktop.Notifications on the session bus):
-// summary "Bitcoin above $70,000" (or below), body the title and the source, the item's
-// icon. The levels are this run's command line's where it gives them, else the settings
-// file's, read at start and again whenever the file changes on disk (a file watch that
+// summary "Bitcoin above $70,000" (or below, and "€70,000", "CHF 70,000" in other
+// currencies), body the title and the source, the item's icon. Levels and prices are in
+// the run's currency. The levels are this run's command line's where it gives them, else the
+// settings file's, read at start and again whenever the file changes on disk (a file watch that
 // follows the file through renames, and waits for it where it does not exist yet).
 class AlertNotifications : public QObject {
     Q_OBJECT
@@ -28,7 +29,8 @@ public:
 
     // `previous`: the price known before the first pass (the stored one).
     AlertNotifications(QDBusConnection bus, SettingsFile settings, AlertLevels commandLine,
-                       std::optional<double> previous, QLocale locale, QObject* parent = nullptr);
+                       std::optional<double> previous, QLocale locale,
+                       Currency currency = Currency::usd(), QObject* parent = nullptr);
 
     // A successful pass's price.
     void observe(const BitcoinPrice& price);
@@ -40,8 +42,9 @@ public:
     // itself, gives the prices.
     void useSettingsLevels(bool use);
 
-    // "Bitcoin above $70,000", "Bitcoin below $60,000.50".
-    static QString summary(const PriceAlerts::Alert& alert);
+    // "Bitcoin above $70,000", "Bitcoin below $60,000.50", "Bitcoin above CHF 70,000".
+    static QString summary(const PriceAlerts::Alert& alert,
+                           const Currency& currency = Currency::usd());
 
 private:
     void readLevels();
@@ -52,6 +55,7 @@ private:
     SettingsFile settings_;
     AlertLevels commandLine_;
     QLocale locale_;
+    Currency currency_;
     PriceAlerts alerts_;
     bool useSettings_ = true;
     QFileSystemWatcher watcher_;

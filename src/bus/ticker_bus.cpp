@@ -69,6 +69,7 @@ QVariantMap TickerBus::properties(const TickerState& state, const QLocale& local
         {QStringLiteral("FailureSummary"), state.failureSummary},
         {QStringLiteral("Stale"), state.stale},
         {QStringLiteral("Change"), state.change},
+        {QStringLiteral("Currency"), QString::fromLatin1(state.currency.code)},
     };
 }
 
@@ -103,6 +104,15 @@ std::optional<TickerState> TickerBus::state(const QVariantMap& properties) {
             return std::nullopt;
         }
         state.failureSummary = *summary;
+    }
+    // Newer still: an agent without it shows US dollars.
+    if (properties.contains(QStringLiteral("Currency"))) {
+        const auto code = typed<QString>(properties, "Currency");
+        const auto currency = code ? Currency::fromCode(code->toStdString()) : std::nullopt;
+        if (!currency) {
+            return std::nullopt;
+        }
+        state.currency = *currency;
     }
     return state;
 }

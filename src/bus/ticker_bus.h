@@ -31,15 +31,17 @@ constexpr qsizetype maxTextLength = 1024;
 QVariantMap properties(const TickerState& state, const QLocale& locale);
 // The state the properties describe, checked as a price service's answer is: nullopt when
 // a property is missing or of another type, when `Title` says there is a price and `Price`
-// is no usable price or `Updated` lies outside what a stored record can hold, or when a
-// text is longer than maxTextLength. Control characters in texts come back as escapes.
+// is no usable price or `Updated` lies outside what a stored record can hold, when a
+// text is longer than maxTextLength, or when `Currency` is no currency's code (without
+// it, US dollars). Control characters in texts come back as escapes.
 std::optional<TickerState> state(const QVariantMap& properties);
 } // namespace TickerBus
 
 // Exports a feed under TickerBus::serviceName. Properties: Title (s), Price (d, 0 without
 // a price), Source (s), Updated (x, Unix milliseconds, 0 without a price), LastError (s,
 // empty without a failure), FailureSummary (s, the failure in one short line), Stale (b),
-// Change (s); PropertiesChanged names the ones that changed. Methods: Refresh(), Quit().
+// Change (s), Currency (s, the code of what Price is in); PropertiesChanged names the ones
+// that changed. Methods: Refresh(), Quit().
 class TickerService : public QObject {
     Q_OBJECT
 
@@ -90,6 +92,7 @@ class TickerServiceAdaptor : public QDBusAbstractAdaptor {
                 "    <property name=\"FailureSummary\" type=\"s\" access=\"read\"/>\n"
                 "    <property name=\"Stale\" type=\"b\" access=\"read\"/>\n"
                 "    <property name=\"Change\" type=\"s\" access=\"read\"/>\n"
+                "    <property name=\"Currency\" type=\"s\" access=\"read\"/>\n"
                 "    <method name=\"Refresh\"/>\n"
                 "    <method name=\"Quit\"/>\n"
                 "  </interface>\n")
@@ -101,6 +104,7 @@ class TickerServiceAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString FailureSummary READ failureSummary)
     Q_PROPERTY(bool Stale READ stale)
     Q_PROPERTY(QString Change READ change)
+    Q_PROPERTY(QString Currency READ currency)
 
 public:
     explicit TickerServiceAdaptor(TickerService* service);
@@ -113,6 +117,7 @@ public:
     QString failureSummary() const { return value("FailureSummary").toString(); }
     bool stale() const { return value("Stale").toBool(); }
     QString change() const { return value("Change").toString(); }
+    QString currency() const { return value("Currency").toString(); }
 
 public slots:
     void Refresh(const QDBusMessage& call);

@@ -133,10 +133,18 @@ nlohmann::ordered_json number(double value) {
 
 } // namespace
 
-LastPriceCache::LastPriceCache(SettingsFile settings) : settings_(std::move(settings)) {}
+LastPriceCache::LastPriceCache(SettingsFile settings, Currency currency)
+    : settings_(std::move(settings)), key_(keyFor(currency)) {}
+
+QString LastPriceCache::keyFor(const Currency& currency) {
+    const QString usd = QString::fromLatin1(key);
+    return currency == Currency::usd()
+               ? usd
+               : usd + QLatin1Char('.') + QString::fromLatin1(currency.code);
+}
 
 std::optional<BitcoinPrice> LastPriceCache::restore() const {
-    const auto bytes = settings_.readData(QString::fromLatin1(key));
+    const auto bytes = settings_.readData(key_);
     if (!bytes) {
         return std::nullopt;
     }
@@ -145,7 +153,7 @@ std::optional<BitcoinPrice> LastPriceCache::restore() const {
 
 void LastPriceCache::store(const BitcoinPrice& price) {
     if (const auto bytes = encode(price)) {
-        [[maybe_unused]] const bool stored = settings_.writeData(QString::fromLatin1(key), *bytes);
+        [[maybe_unused]] const bool stored = settings_.writeData(key_, *bytes);
     }
 }
 

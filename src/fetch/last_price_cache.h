@@ -30,14 +30,19 @@ public:
 // The last good price, kept in the settings file across starts so that a new start shows
 // it before any service has answered. The record is one compact JSON object,
 // {"usd":67250.5,"timestamp":757382400,"source":"coinbase"}, with the timestamp in seconds
-// since 2001-01-01 00:00:00 UTC, stored as a byte string.
+// since 2001-01-01 00:00:00 UTC, stored as a byte string. Each currency has a record of
+// its own, in the same form ("usd" holds the price in that currency): US dollars under
+// "BrimwellTicker.LastPrice", the others under "BrimwellTicker.LastPrice.EUR" and so on.
 class LastPriceCache {
 public:
     static constexpr const char* key = "BrimwellTicker.LastPrice";
     // A record is about 70 bytes; anything much longer is not one, and is not parsed.
     static constexpr qsizetype maxRecordBytes = 4096;
 
-    explicit LastPriceCache(SettingsFile settings);
+    explicit LastPriceCache(SettingsFile settings, Currency currency = Currency::usd());
+
+    // The key of `currency`'s record.
+    static QString keyFor(const Currency& currency);
 
     // The stored record, or nullopt when there is none or it does not decode.
     std::optional<BitcoinPrice> restore() const;
@@ -57,4 +62,5 @@ public:
 
 private:
     SettingsFile settings_;
+    QString key_;
 };

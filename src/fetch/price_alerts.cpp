@@ -7,7 +7,7 @@
 namespace {
 
 std::optional<double> level(const std::optional<SettingsFile::Entry>& entry, const QString& key,
-                            QString& said) {
+                            const Currency& currency, QString& said) {
     if (!entry || (entry->value.typeId() == QMetaType::QString &&
                    entry->value.toString().trimmed().isEmpty())) {
         said.clear();
@@ -24,19 +24,19 @@ std::optional<double> level(const std::optional<SettingsFile::Entry>& entry, con
     if (entry->text != said) {
         said = entry->text;
         LogSink::write("[ticker] " + key.toStdString() + " '" + entry->text.toStdString() +
-                       "' is not a price in US dollars; no alert for it");
+                       "' is not a price in " + std::string(currency.name) + "; no alert for it");
     }
     return std::nullopt;
 }
 
 } // namespace
 
-AlertLevels readAlertLevels(const SettingsFile& settings) {
+AlertLevels readAlertLevels(const SettingsFile& settings, const Currency& currency) {
     static QString saidAbove;
     static QString saidBelow;
     const auto entries = settings.entries({alertAboveKey, alertBelowKey});
-    return {level(entries[0], alertAboveKey, saidAbove),
-            level(entries[1], alertBelowKey, saidBelow)};
+    return {level(entries[0], alertAboveKey, currency, saidAbove),
+            level(entries[1], alertBelowKey, currency, saidBelow)};
 }
 
 PriceAlerts::PriceAlerts(std::optional<double> previous) : last_(previous) {}

@@ -16,9 +16,10 @@ inline const QString alertAboveKey = QStringLiteral("BrimwellTicker.AlertAbove")
 inline const QString alertBelowKey = QStringLiteral("BrimwellTicker.AlertBelow");
 
 // The levels under "BrimwellTicker.AlertAbove" and "BrimwellTicker.AlertBelow": a finite
-// number of dollars above zero. Absent or empty is no level; anything else present is no
-// level either, said in one log line (once, until the value changes).
-AlertLevels readAlertLevels(const SettingsFile& settings);
+// amount of `currency` above zero. Absent or empty is no level; anything else present is
+// no level either, said in one log line (once, until the value changes).
+AlertLevels readAlertLevels(const SettingsFile& settings,
+                            const Currency& currency = Currency::usd());
 
 // When prices cross the levels: the upper one when a price goes from at or below it to
 // above it, the lower one from at or above it to below it, each judged against the

@@ -51,8 +51,9 @@ struct PriceFetcher::Pass {
 };
 
 PriceFetcher::PriceFetcher(Providers providers, std::optional<LastPriceCache> cache,
-                           QObject* parent)
-    : QObject(parent), providers_(std::move(providers)), cache_(std::move(cache)) {
+                           Currency currency, QObject* parent)
+    : QObject(parent), providers_(std::move(providers)), cache_(std::move(cache)),
+      currency_(currency) {
     workers_.setMaxThreadCount(4);
     // Workers stay once started. With the default expiry, a pass a minute would start a
     // thread each time and wake the process half a minute later to end it; a parked

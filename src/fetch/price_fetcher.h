@@ -28,10 +28,11 @@ public:
     static constexpr double defaultInterval = 60;
 
     // Restores the stored last price, if `cache` holds one. Makes no request and starts no
-    // polling.
+    // polling. `currency`: what the providers and the cache quote prices in.
     PriceFetcher(Providers providers, std::optional<LastPriceCache> cache,
-                 QObject* parent = nullptr);
+                 Currency currency = Currency::usd(), QObject* parent = nullptr);
 
+    const Currency& currency() const { return currency_; }
     const std::optional<BitcoinPrice>& latestPrice() const { return latestPrice_; }
     bool isFetching() const { return isFetching_; }
     const std::optional<QString>& lastError() const { return lastError_; }
@@ -126,6 +127,7 @@ private:
     QString failureSummary_;
     const Providers providers_;
     std::optional<LastPriceCache> cache_;
+    const Currency currency_;
     bool changePending_ = false;
     int running_ = 0;            // passes under way
     bool passRequested_ = false; // by fetchWhenIdle() while passes ran

@@ -183,6 +183,13 @@ QString PriceHistory::defaultPath() {
 
 PriceHistory::PriceHistory(QString path) : path_(std::move(path)) {}
 
+PriceHistory PriceHistory::forCurrency(const Currency& currency) const {
+    if (currency == Currency::usd()) {
+        return *this;
+    }
+    return PriceHistory(path_ + QLatin1Char('-') + QString::fromLatin1(currency.code));
+}
+
 void PriceHistory::append(const BitcoinPrice& price, Clock::time_point now) {
     const QString directory = QFileInfo(path_).absolutePath();
     if (!isUsablePrice(price.usd) || !QDir().mkpath(directory)) {

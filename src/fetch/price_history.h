@@ -12,7 +12,8 @@
 // one point a minute. Points older than a week go when the file is compacted, which
 // replaces it whole (so no point it keeps is ever lost); a torn last line, left by a crash
 // in mid-write, is ignored and cut off at the next append. The agent and status bars of
-// one user share the file, taking turns under a lock on its directory.
+// one user share the file, taking turns under a lock on its directory. Each currency has a
+// file of its own: "history" holds US dollars, "history-EUR" beside it euros.
 class PriceHistory {
 public:
     using Clock = std::chrono::system_clock;
@@ -43,6 +44,10 @@ public:
     explicit PriceHistory(QString path = defaultPath());
 
     const QString& path() const { return path_; }
+
+    // The history of `currency`, this one holding US dollars: itself for US dollars, else
+    // the file beside it named after the currency ("history-EUR").
+    PriceHistory forCurrency(const Currency& currency) const;
 
     // Adds the price as a point at its timestamp, unless the newest point is less than a
     // minute older. Failures are silent: the history is a nicety, never in the way.

@@ -370,6 +370,21 @@ double SettingsFile::updateInterval() const {
     return number(QString::fromLatin1(updateIntervalKey)).value_or(defaultUpdateInterval);
 }
 
+Currency SettingsFile::currency() const {
+    const auto entry = entries({QString::fromLatin1(currencyKey)}).front();
+    const bool text = entry && entry->value.typeId() == QMetaType::QString;
+    if (!entry || (text && entry->value.toString().isEmpty())) {
+        return Currency::usd();
+    }
+    if (const auto found =
+            text ? Currency::fromCode(entry->value.toString().toStdString()) : std::nullopt) {
+        return *found;
+    }
+    complain(QStringLiteral("[ticker] ") + QString::fromLatin1(currencyKey) + QStringLiteral(" '") +
+             entry->text + QStringLiteral("' is not a currency; using USD"));
+    return Currency::usd();
+}
+
 std::optional<QByteArray> SettingsFile::readData(const QString& key) const {
     const auto found = value(key);
     if (!found || found->typeId() != QMetaType::QByteArray) {

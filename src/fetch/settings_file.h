@@ -1,5 +1,7 @@
 #pragma once
 
+#include "price/currency.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,6 +30,7 @@ class SettingsFile {
 public:
     static constexpr const char* updateIntervalKey = "BrimwellTicker.UpdateInterval";
     static constexpr double defaultUpdateInterval = 60;
+    static constexpr const char* currencyKey = "BrimwellTicker.Currency";
     static constexpr qint64 maxFileBytes = 1 << 20;
     // How often a store reads the file again when it was saved by someone else while the
     // store wrote, before it gives up for this time.
@@ -61,6 +64,11 @@ public:
 
     // The number under "BrimwellTicker.UpdateInterval", or 60. Never writes.
     double updateInterval() const;
+
+    // The currency whose code is under "BrimwellTicker.Currency", or US dollars: when it is
+    // absent or empty, and when it is no currency's code ("eur" is not), which is logged
+    // once a run. Never writes.
+    Currency currency() const;
 
     // The byte string under `key`; nullopt when absent, of another kind or unreadable.
     std::optional<QByteArray> readData(const QString& key) const;

@@ -317,7 +317,8 @@ void PricePopoverView::fill(QWidget* widget, const PopoverRow& row) {
         if (historyOutdated_) {
             historyOutdated_ = false;
             const auto now = clock_();
-            widget->findChild<Sparkline*>()->setPoints(history_.read(now - std::chrono::hours(24)),
+            const PriceHistory history = history_.forCurrency(feed_.state().currency);
+            widget->findChild<Sparkline*>()->setPoints(history.read(now - std::chrono::hours(24)),
                                                        now);
         }
         widget->findChild<QLabel*>()->setText(row.text);

@@ -61,7 +61,8 @@ public:
 
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    // `history`: where the points of the day's picture are read from.
+    // `history`: where the points of the day's picture are read from (the US dollars'
+    // history; another currency's is beside it).
     PricePopoverView(TickerFeed& feed, QLocale locale, Clock clock, PriceHistory history,
                      QWidget* parent = nullptr);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "currency.h"
+
 #include <chrono>
 #include <expected>
 #include <limits>
@@ -10,10 +12,11 @@
 
 struct RequestOptions;
 
-// One quote: the price of one bitcoin in US dollars, when it was accepted and who gave it.
+// One quote: the price of one bitcoin, when it was accepted and who gave it.
 struct BitcoinPrice {
     using Clock = std::chrono::system_clock;
 
+    // In the currency its providers were asked for: US dollars unless another was chosen.
     double usd = 0;
     // When the provider accepted the quote, read from the local clock; never a time the
     // service reported.
@@ -98,5 +101,7 @@ public:
 
 using Providers = std::vector<std::shared_ptr<const PriceProvider>>;
 
-// The five providers in failover order, the order in which every pass asks them.
-Providers makeDefaultProviders(const RequestOptions& options);
+// The five providers in failover order, the order in which every pass asks them, each
+// asking for the price in `currency`.
+Providers makeDefaultProviders(const RequestOptions& options,
+                               const Currency& currency = Currency::usd());

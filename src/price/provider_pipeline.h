@@ -13,27 +13,25 @@
 // provider's own `Response` type, the provider's validation, the record. Only `Response`
 // and the validation differ between providers; everything else, the log lines included,
 // is written here once.
+//
+// A provider gives name(), its `Response` type, `Response read(const nlohmann::json&)
+// const`, which throws with a readable description when the answer does not fit, and
+// `std::expected<double, PriceError> validate(const Response&) const`: the price the
+// answer carries or why it carries none.
 class ProviderPipeline {
 public:
-    // Validate: `std::expected<double, PriceError>(const Response&)`, the price the
-    // answer carries or why it carries none.
-    template <typename Response, typename Validate>
+    template <typename Provider>
     static std::expected<BitcoinPrice, PriceError>
-    run(const std::string& name, std::string_view url, const RequestOptions& options,
-        Validate validate) {
-        auto body = fetchBody(name, url, options);
+    run(const Provider& provider, std::string_view url, const RequestOptions& options) {
+        auto body = fetchBody(provider.name(), url, options);
         if (!body) {
             return std::unexpected(std::move(body.error()));
         }
-        const auto response = decode<Response>(name, *body);
-        if (!response) {
-            return std::unexpected(response.error());
-        }
-        auto usd = validate(*response);
+        auto usd = price(provider, *body);
         if (!usd) {
             return std::unexpected(std::move(usd.error()));
         }
-        return BitcoinPrice{*usd, BitcoinPrice::Clock::now(), name};
+        return BitcoinPrice{*usd, BitcoinPrice::Clock::now(), provider.name()};
     }
 
     // The transfer and the status check. Time-outs and other transfer failures are
@@ -41,15 +39,26 @@ public:
     static std::expected<std::string, PriceError>
     fetchBody(const std::string& name, std::string_view url, const RequestOptions& options);
 
-    // Decodes a body into `Response` (which has a `from_json`); a failure is logged.
-    template <typename Response>
-    static std::expected<Response, PriceError> decode(const std::string& name,
-                                                      std::string_view body) {
+    // Decodes a body into the provider's `Response`; a failure is logged.
+    template <typename Provider>
+    static std::expected<typename Provider::Response, PriceError> decode(const Provider& provider,
+                                                                         std::string_view body) {
         try {
-            return StrictJson::parse(body).template get<Response>();
+            return provider.read(StrictJson::parse(body));
         } catch (const std::exception& error) {
-            return std::unexpected(decodeFailure(name, error.what()));
+            return std::unexpected(decodeFailure(provider.name(), error.what()));
         }
+    }
+
+    // The part of a request that needs no network: decoding and validation of a body.
+    template <typename Provider>
+    static std::expected<double, PriceError> price(const Provider& provider,
+                                                   std::string_view body) {
+        const auto response = decode(provider, body);
+        if (!response) {
+            return std::unexpected(response.error());
+        }
+        return provider.validate(*response);
     }
 
 private:

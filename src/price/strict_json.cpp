@@ -93,16 +93,16 @@ void StrictJson::requireArray(const json& value) {
     }
 }
 
-const json& StrictJson::required(const json& object, const char* key) {
+const json& StrictJson::required(const json& object, std::string_view key) {
     requireObject(object);
     const json& member = object.at(key);
     if (member.is_null()) {
-        throw json::type_error::create(302, std::string("member '") + key + "' is null", &member);
+        throw json::type_error::create(302, "member '" + std::string(key) + "' is null", &member);
     }
     return member;
 }
 
-const json* StrictJson::optional(const json& object, const char* key) {
+const json* StrictJson::optional(const json& object, std::string_view key) {
     requireObject(object);
     const auto found = object.find(key);
     return found == object.end() || found->is_null() ? nullptr : &*found;

@@ -27,10 +27,10 @@ public:
     static nlohmann::json parse(std::string_view text);
 
     // The member `key` of `object`, which must be an object and hold a non-null `key`.
-    static const nlohmann::json& required(const nlohmann::json& object, const char* key);
+    static const nlohmann::json& required(const nlohmann::json& object, std::string_view key);
     // The member `key` of `object`, which must be an object; nullptr when `key` is absent
     // or null.
-    static const nlohmann::json* optional(const nlohmann::json& object, const char* key);
+    static const nlohmann::json* optional(const nlohmann::json& object, std::string_view key);
 
     // A JSON number (true and false are not numbers here).
     static double number(const nlohmann::json& value);

@@ -6,6 +6,11 @@ PopoverRow divider() {
     return {PopoverRow::Kind::divider, {}, {}};
 }
 
+// The pair the price is of, "₿ → USD".
+QString caption(const Currency& currency) {
+    return QStringLiteral("\u20BF \u2192 ") + QString::fromLatin1(currency.code);
+}
+
 // The rows with the failure as its one-line summary: the whole failure text, five
 // providers' generic sentences, is for the popover, which has room to wrap it.
 std::vector<PopoverRow> summarizedRows(const TickerState& state,
@@ -28,7 +33,7 @@ std::vector<PopoverRow> popoverRows(const TickerState& state,
     std::vector<PopoverRow> rows;
     if (const auto& price = state.latestPrice) {
         rows.push_back({PopoverRow::Kind::price, formattedPrice(price->usd, locale), {}});
-        rows.push_back({PopoverRow::Kind::caption, QStringLiteral("\u20BF \u2192 USD"), {}});
+        rows.push_back({PopoverRow::Kind::caption, caption(state.currency), {}});
         if (!state.change.isEmpty()) {
             rows.push_back({PopoverRow::Kind::change, state.change, {}});
         }

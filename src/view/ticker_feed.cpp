@@ -37,8 +37,8 @@ std::chrono::milliseconds LocalFeed::staleAge(double interval) {
 }
 
 TickerState LocalFeed::state() const {
-    TickerState state{fetcher_.latestPrice(), fetcher_.lastError(), false, change_,
-                      fetcher_.failureSummary()};
+    TickerState state{fetcher_.latestPrice(),    fetcher_.lastError(), false, change_,
+                      fetcher_.failureSummary(), fetcher_.currency()};
     if (state.latestPrice) {
         state.stale = state.lastError || ageOf(state.latestPrice->timestamp, clock_()) > staleAge_;
     }

@@ -27,6 +27,8 @@ struct TickerState {
     // The failure in one short line ("No price service answered: timed out (5)"), for the
     // menu, tooltips and status bars; empty when there is no failure or no summary of it.
     QString failureSummary{};
+    // What the price is in.
+    Currency currency = Currency::usd();
 
     bool operator==(const TickerState&) const = default;
 };

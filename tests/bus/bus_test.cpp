@@ -214,7 +214,8 @@ TEST_F(BusTest, theAgentsStateAndCommandsReachReadersOfTicker1) {
                                         {"LastError", ""},
                                         {"FailureSummary", ""},
                                         {"Stale", false},
-                                        {"Change", "+1.0 % in 24 h"}}));
+                                        {"Change", "+1.0 % in 24 h"},
+                                        {"Currency", "USD"}}));
 
     RemoteFeed remote(host);
     ASSERT_TRUE(eventually([&] { return remote.available(); }));
@@ -261,11 +262,16 @@ TEST(TickerBusState, believesOnlyWhatChecksOut) {
     const QVariantMap good = TickerBus::properties(state, QLocale::c());
     EXPECT_EQ(TickerBus::state(good)->lastError, "down\\x1b[2J\\x0a");
     EXPECT_EQ(TickerBus::state(TickerBus::properties({}, QLocale::c())), TickerState{});
+    const TickerState euros{state.latestPrice, {}, false, "", "", *Currency::fromCode("EUR")};
+    EXPECT_EQ(TickerBus::state(TickerBus::properties(euros, QLocale::c())), euros);
+    QVariantMap older = good; // an agent from before there was a choice
+    older.remove("Currency");
+    EXPECT_EQ(TickerBus::state(older)->currency, Currency::usd());
     const std::pair<const char*, QVariant> bad[] = {
-        {"Price", -1e308},    {"Price", 0.0},     {"Price", qInf()},
-        {"Price", "67432"},   {"Updated", 1e300}, {"Updated", qlonglong(1) << 62},
-        {"Updated", 1000},    {"Stale", 1},       {"Source", QString(1025, 'x')},
-        {"Title", QVariant()}};
+        {"Price", -1e308},     {"Price", 0.0},      {"Price", qInf()},
+        {"Price", "67432"},    {"Updated", 1e300},  {"Updated", qlonglong(1) << 62},
+        {"Updated", 1000},     {"Stale", 1},        {"Source", QString(1025, 'x')},
+        {"Title", QVariant()}, {"Currency", "eur"}, {"Currency", 1}};
     for (const auto& [name, value] : bad) {
         QVariantMap properties = good;
         properties.insert(name, value);
@@ -307,6 +313,10 @@ TEST_F(BusTest, crossingsBecomeNotificationsAndTheLevelsFollowTheSettingsFile) {
         << desktop.shown[0].toStdString();
     EXPECT_TRUE(desktop.shown[0].contains("brimwell-ticker"));
     EXPECT_TRUE(desktop.shown[1].startsWith("Bitcoin below $60,000.50|"));
+    EXPECT_EQ(AlertNotifications::summary({true, 70000}, *Currency::fromCode("EUR")),
+              "Bitcoin above \u20ac70,000");
+    EXPECT_EQ(AlertNotifications::summary({false, 60000.5}, *Currency::fromCode("CHF")),
+              "Bitcoin below CHF 60,000.50");
 }
 
 } // namespace

@@ -86,6 +86,10 @@ TEST(CommandLine, refusesWhatMakesNoSenseInOneLineWithTheUsage) {
         {{"--cacert", "/"}, "--cacert: '/' is not a readable file"},
         {{"--cacert", "a\nb\x1b"}, "--cacert: 'a\\nb\\x1b' is not a readable file"},
         {{"--alert-above", "-3"}, "--alert-above: '-3' is not a price in US dollars"},
+        {{"--alert-below=0", "--currency=CHF"},
+         "--alert-below: '0' is not a price in Swiss francs"},
+        {{"--currency", "eur"},
+         "--currency: 'eur' is not a currency (USD, EUR, GBP, CAD, CHF, AUD or JPY)"},
         {{"--bar=xml"}, "--bar: unknown format 'xml' (plain, waybar or i3bar)"},
         {{"--once", "--bar"}, "--once and --bar cannot be used together"},
         {{"--fast"}, "unknown option '--fast'"},
@@ -586,6 +590,59 @@ TEST_F(AgentTest, aBarShowsTheAgentsPricesTakesOverFromTheNewestAndHandsBack) {
                                    "\u20bf 71,000", "\u20bf 72,000"}));
     ASSERT_EQ(desktop.shown.size(), 1); // the first agent's, none from the bar
     EXPECT_TRUE(desktop.shown[0].startsWith("Bitcoin above $70,000|\u20bf 71,000 from mempool"));
+}
+
+// A price in euros is stored and recorded apart from the dollars', so that each currency
+// shows its own last price after a switch, and a bar in euros beside an agent in dollars
+// polls on its own.
+TEST_F(AgentTest, eachCurrencyKeepsItsOwnPriceAndHistoryAndABarOfAnotherPollsAlone) {
+    std::atomic<bool> up = true;
+    services.server().Get(servicePaths[0], [&](const auto&, httplib::Response& response) {
+        response.status = up ? 200 : 500;
+        response.set_content(R"({"USD":67432.49,"EUR":61000.5})", "text/json");
+    });
+    services.start();
+    const auto once = [&](const QStringList& arguments, const char* title, int status) {
+        const auto program = run(QStringList{"--once"} + arguments);
+        EXPECT_EQ(program->readLine(), title);
+        EXPECT_EQ(program->waitForExit(), status);
+        return program->standardError();
+    };
+    QFile file(settings().path());
+    const auto setCurrency = [&](const QByteArray& code) { // the last line of a key counts
+        file.open(QIODevice::Append);
+        file.write("BrimwellTicker.Currency=" + code + "\n");
+        file.close();
+    };
+    once({}, "\u20bf 67,432", 0);
+    once({"--currency", "EUR"}, "\u20bf 61,000", 0);
+    EXPECT_EQ(LastPriceCache(settings()).restore()->usd, 67432.49);
+    file.open(QIODevice::ReadOnly);
+    EXPECT_TRUE(file.readAll().contains(R"(LastPrice.EUR="@ByteArray({\"usd\":61000.5,)"));
+    file.close();
+    for (const auto& [name, usd] : {std::pair{"history", 67432.49}, {"history-EUR", 61000.5}}) {
+        const auto points = PriceHistory(home.filePath("state/brimwell-ticker/") + name).read({});
+        EXPECT_TRUE(points.size() == 1 && points[0].usd == usd) << name;
+    }
+    up = false; // each shows its own last price, whichever was fetched last
+    once({}, "\u20bf 67,432", 1);
+    setCurrency("EUR");
+    once({}, "\u20bf 61,000", 1);
+    setCurrency("eur");
+    EXPECT_TRUE(once({}, "\u20bf 67,432", 1)
+                    .startsWith("[ticker] BrimwellTicker.Currency 'eur' is not a currency; using "
+                                "USD\nAll providers failed. "));
+    up = true;
+    setCurrency("EUR");
+    ASSERT_TRUE(watcher.start());
+    const auto dollars = agent({"--currency", "USD", "--interval", "3600"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }, 5000));
+    const int before = services.requests;
+    const auto bar = agent({"--bar=waybar", "--interval", "3600"});
+    const QJsonObject record = QJsonDocument::fromJson(bar->readLine()->toUtf8()).object();
+    EXPECT_EQ(record["text"], "\u20bf 61,000");
+    EXPECT_TRUE(record["tooltip"].toString().contains("\u20bf \u2192 EUR\n"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before; }, 5000));
 }
 
 // The GUI program as the agent runs it, what it shows read from its log. Qt's offscreen

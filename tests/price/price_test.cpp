@@ -25,14 +25,12 @@ namespace {
 using Validated = std::expected<double, PriceError>;
 
 template <typename Provider>
-Validated decodeAndValidate(const std::string& body) {
-    const auto response =
-        ProviderPipeline::decode<typename Provider::Response>(Provider().name(), body);
-    return response ? Provider::validate(*response) : std::unexpected(response.error());
+Validated decodeAndValidate(const std::string& body, const Currency& currency) {
+    return ProviderPipeline::price(Provider({}, currency), body);
 }
 
 const std::string names[] = {"mempool.space", "coinbase", "kraken", "blockchain.info", "coingecko"};
-const std::function<Validated(const std::string&)> validators[] = {
+const std::function<Validated(const std::string&, const Currency&)> validators[] = {
     decodeAndValidate<MempoolSpaceProvider>, decodeAndValidate<CoinbaseProvider>,
     decodeAndValidate<KrakenProvider>, decodeAndValidate<BlockchainInfoProvider>,
     decodeAndValidate<CoinGeckoProvider>};
@@ -53,11 +51,12 @@ std::string krakenPrice(const std::string& text) {
 }
 
 // `expect`: the price as a number, "decode" for a decoding failure, else the exact text of
-// the unexpectedResponse failure.
+// the unexpectedResponse failure; asked in US dollars unless `currency` says otherwise.
 struct Answer {
     Provider provider;
     std::string body;
     std::string expect;
+    const char* currency = "USD";
 };
 
 const Answer answers[] = {
@@ -133,13 +132,32 @@ const Answer answers[] = {
     {coingecko, R"({"bitcoin":{"eur":1}})", "decode"},
     {coingecko, R"({"bitcoin":{"usd":"65000"}})", "decode"},
     {coingecko, "not json", "decode"},
+    // Each service in another currency, where its form differs from the US dollar's.
+    {mempool, R"({"USD":"x","EUR":61000.5})", "61000.5", "EUR"},
+    {mempool, R"({"USD":67000})", "mempool.space: missing or non-positive EUR field", "EUR"},
+    {mempool, R"({"JPY":"1"})", "decode", "JPY"},
+    {coinbase, coinbaseBody("61000.5", "EUR"), "61000.5", "EUR"},
+    {coinbase, coinbaseBody("61000.5"), "coinbase: unexpected currency USD", "EUR"},
+    {kraken, R"({"error":[],"result":{"A":{"c":["1"]},"XXBTZEUR":{"c":["2"]}}})", "2", "EUR"},
+    {kraken, R"({"error":[],"result":{"XBTEUR":{"c":["2"]}}})", "2", "EUR"},
+    {kraken, R"({"error":[],"result":{"XBTCHF":{"c":["3"]},"XXBTZCHF":{"c":["1"]}}})", "3", "CHF"},
+    {kraken, R"({"error":[],"result":{"XXBTZUSD":{"c":["1"]}}})", "kraken: missing XBTJPY pair",
+     "JPY"},
+    {blockchain, R"({"USD":{"last":1},"GBP":{"last":52000}})", "52000", "GBP"},
+    {blockchain, R"({"USD":{"last":1}})", "blockchain.info: missing or non-positive CAD.last",
+     "CAD"},
+    {coingecko, R"({"bitcoin":{"usd":1,"eur":61000.5}})", "61000.5", "EUR"},
+    {coingecko, R"({"bitcoin":{"chf":0}})", "coingecko: missing or non-positive bitcoin.chf",
+     "CHF"},
+    {coingecko, R"({"bitcoin":{"usd":1,"EUR":2}})", "decode", "EUR"},
 };
 
 TEST(Providers, decodeAndValidateEveryAnswerWithItsMessageAndLogLine) {
     for (const Answer& answer : answers) {
-        SCOPED_TRACE(names[answer.provider] + ": " + answer.body);
+        SCOPED_TRACE(names[answer.provider] + " in " + answer.currency + ": " + answer.body);
         const LogLines log;
-        const Validated result = validators[answer.provider](answer.body);
+        const Validated result =
+            validators[answer.provider](answer.body, *Currency::fromCode(answer.currency));
         const bool price = answer.expect.find_first_not_of("0123456789.") == std::string::npos;
         if (answer.expect == "decode") {
             ASSERT_FALSE(result);
@@ -162,11 +180,15 @@ TEST(Providers, decodeAndValidateEveryAnswerWithItsMessageAndLogLine) {
     }
 }
 
-// Each provider asks its own host for its own path and query, and stamps the record.
+// Each provider asks its own host for its own path and query, and stamps the record; in
+// another currency the path or query names that currency.
 TEST(Providers, askTheirServiceAndBuildTheRecord) {
     const char* targets[] = {"/api/v1/prices", "/v2/prices/BTC-USD/spot",
                              "/0/public/Ticker?pair=XBTUSD", "/ticker",
                              "/api/v3/simple/price?ids=bitcoin&vs_currencies=usd"};
+    const char* euroTargets[] = {"/api/v1/prices", "/v2/prices/BTC-EUR/spot",
+                                 "/0/public/Ticker?pair=XBTEUR", "/ticker",
+                                 "/api/v3/simple/price?ids=bitcoin&vs_currencies=eur"};
     const char* hosts[] = {"mempool.space", "api.coinbase.com", "api.kraken.com", "blockchain.info",
                            "api.coingecko.com"};
     const std::string bodies[] = {R"({"USD":1,"time":5})", coinbaseBody("2"), krakenBody("3"),
@@ -174,7 +196,7 @@ TEST(Providers, askTheirServiceAndBuildTheRecord) {
     LocalServices services;
     std::vector<std::string> seen;
     for (int i = 0; i < 5; ++i) {
-        services.server().Get(servicePaths[i],
+        services.server().Get(i == 1 ? "/v2/prices/BTC-.../spot" : servicePaths[i],
                               [&, i](const httplib::Request& request, httplib::Response& response) {
                                   seen.push_back(request.get_header_value("Host") + request.target);
                                   response.set_content(bodies[i], "application/json");
@@ -182,6 +204,7 @@ TEST(Providers, askTheirServiceAndBuildTheRecord) {
     }
     services.start();
     const Providers providers = makeDefaultProviders(services.options());
+    const Providers euros = makeDefaultProviders(services.options(), *Currency::fromCode("EUR"));
     ASSERT_EQ(providers.size(), 5u);
     for (int i = 0; i < 5; ++i) {
         const auto before = BitcoinPrice::Clock::now();
@@ -193,6 +216,8 @@ TEST(Providers, askTheirServiceAndBuildTheRecord) {
         EXPECT_GE(price->timestamp, before);
         EXPECT_LE(price->timestamp, BitcoinPrice::Clock::now());
         EXPECT_EQ(seen.back(), std::string(hosts[i]) + targets[i]);
+        EXPECT_FALSE(euros[i]->fetchPrice()); // the answers are in dollars
+        EXPECT_EQ(seen.back(), std::string(hosts[i]) + euroTargets[i]);
     }
 }
 
@@ -392,7 +417,7 @@ TEST(StrictJson, refusesNestingBeyondSixtyFourLevelsAndReadsAnyShapeInLinearTime
         std::clock_t least = std::numeric_limits<std::clock_t>::max();
         for (int run = 0; run < 3; ++run) {
             const std::clock_t start = std::clock();
-            EXPECT_EQ(*validators[mempool](body), 67432);
+            EXPECT_EQ(*validators[mempool](body, Currency::usd()), 67432);
             least = std::min(least, std::clock() - start);
         }
         return least;

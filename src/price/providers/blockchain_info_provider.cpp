@@ -2,35 +2,29 @@
 
 #include "price/provider_pipeline.h"
 
-void from_json(const nlohmann::json& json, BlockchainInfoProvider::CurrencyQuote& quote) {
-    quote.last = StrictJson::number(StrictJson::required(json, "last"));
-}
-
-void from_json(const nlohmann::json& json, BlockchainInfoProvider::Response& response) {
-    if (const auto* usd = StrictJson::optional(json, "USD")) {
-        // Not json::get: clang settles whether the quote is default-constructible while
-        // the provider class is still incomplete, and get then refuses the type.
-        BlockchainInfoProvider::CurrencyQuote quote;
-        from_json(*usd, quote);
-        response.USD = quote;
-    }
-}
-
-BlockchainInfoProvider::BlockchainInfoProvider(RequestOptions options)
-    : options_(std::move(options)) {}
+BlockchainInfoProvider::BlockchainInfoProvider(RequestOptions options, Currency currency)
+    : options_(std::move(options)), currency_(currency) {}
 
 const std::string& BlockchainInfoProvider::name() const {
     return providerName;
 }
 
 std::expected<BitcoinPrice, PriceError> BlockchainInfoProvider::fetchPrice() const {
-    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+    return ProviderPipeline::run(*this, url, options_);
 }
 
-std::expected<double, PriceError> BlockchainInfoProvider::validate(const Response& response) {
-    if (!response.USD || !isUsablePrice(response.USD->last)) {
-        return std::unexpected(
-            PriceError::unexpectedResponse(providerName + ": missing or non-positive USD.last"));
+BlockchainInfoProvider::Response BlockchainInfoProvider::read(const nlohmann::json& json) const {
+    Response response;
+    if (const auto* quote = StrictJson::optional(json, currency_.code)) {
+        response.quote = CurrencyQuote{StrictJson::number(StrictJson::required(*quote, "last"))};
     }
-    return response.USD->last;
+    return response;
+}
+
+std::expected<double, PriceError> BlockchainInfoProvider::validate(const Response& response) const {
+    if (!response.quote || !isUsablePrice(response.quote->last)) {
+        return std::unexpected(PriceError::unexpectedResponse(
+            providerName + ": missing or non-positive " + std::string(currency_.code) + ".last"));
+    }
+    return response.quote->last;
 }

@@ -2,34 +2,32 @@
 
 #include "price/provider_pipeline.h"
 
-void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& quote) {
-    quote.usd = StrictJson::number(StrictJson::required(json, "usd"));
-}
-
-void from_json(const nlohmann::json& json, CoinGeckoProvider::Response& response) {
-    if (const auto* bitcoin = StrictJson::optional(json, "bitcoin")) {
-        // Not json::get: clang settles whether the quote is default-constructible while
-        // the provider class is still incomplete, and get then refuses the type.
-        CoinGeckoProvider::CoinQuote quote;
-        from_json(*bitcoin, quote);
-        response.bitcoin = quote;
-    }
-}
-
-CoinGeckoProvider::CoinGeckoProvider(RequestOptions options) : options_(std::move(options)) {}
+CoinGeckoProvider::CoinGeckoProvider(RequestOptions options, Currency currency)
+    : options_(std::move(options)), currency_(currency),
+      url_("https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=" +
+           std::string(currency.coinGeckoCode)) {}
 
 const std::string& CoinGeckoProvider::name() const {
     return providerName;
 }
 
 std::expected<BitcoinPrice, PriceError> CoinGeckoProvider::fetchPrice() const {
-    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+    return ProviderPipeline::run(*this, url_, options_);
 }
 
-std::expected<double, PriceError> CoinGeckoProvider::validate(const Response& response) {
-    if (!response.bitcoin || !isUsablePrice(response.bitcoin->usd)) {
-        return std::unexpected(
-            PriceError::unexpectedResponse("coingecko: missing or non-positive bitcoin.usd"));
+CoinGeckoProvider::Response CoinGeckoProvider::read(const nlohmann::json& json) const {
+    Response response;
+    if (const auto* bitcoin = StrictJson::optional(json, "bitcoin")) {
+        response.bitcoin =
+            CoinQuote{StrictJson::number(StrictJson::required(*bitcoin, currency_.coinGeckoCode))};
     }
-    return response.bitcoin->usd;
+    return response;
+}
+
+std::expected<double, PriceError> CoinGeckoProvider::validate(const Response& response) const {
+    if (!response.bitcoin || !isUsablePrice(response.bitcoin->price)) {
+        return std::unexpected(PriceError::unexpectedResponse(
+            "coingecko: missing or non-positive bitcoin." + std::string(currency_.coinGeckoCode)));
+    }
+    return response.bitcoin->price;
 }

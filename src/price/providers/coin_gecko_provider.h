@@ -6,33 +6,32 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <optional>
-#include <string_view>
+#include <string>
 
-// Last in the failover order: CoinGecko's simple price of bitcoin in US dollars.
+// Last in the failover order: CoinGecko's simple price of bitcoin in US dollars (or the
+// chosen currency, which it names in lower case).
 class CoinGeckoProvider final : public PriceProvider {
 public:
     struct CoinQuote {
-        double usd = 0;
+        double price = 0; // the member named by the currency's lower-case code
     };
     struct Response {
         std::optional<CoinQuote> bitcoin;
     };
 
-    explicit CoinGeckoProvider(RequestOptions options = {});
+    explicit CoinGeckoProvider(RequestOptions options = {}, Currency currency = Currency::usd());
 
     const std::string& name() const override;
     std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
 
-    static std::expected<double, PriceError> validate(const Response& response);
+    // Throws with a readable description when the answer does not fit.
+    Response read(const nlohmann::json& json) const;
+    std::expected<double, PriceError> validate(const Response& response) const;
 
 private:
     static inline const std::string providerName = "coingecko";
-    static constexpr std::string_view url =
-        "https://api.coingecko.com/api/v3/simple/price?ids=bitcoin&vs_currencies=usd";
 
     RequestOptions options_;
+    Currency currency_;
+    std::string url_;
 };
-
-// Decoding of the answer; throws with a readable description when it does not fit.
-void from_json(const nlohmann::json& json, CoinGeckoProvider::CoinQuote& value);
-void from_json(const nlohmann::json& json, CoinGeckoProvider::Response& value);

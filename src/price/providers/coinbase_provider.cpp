@@ -13,18 +13,25 @@ void from_json(const nlohmann::json& json, CoinbaseProvider::Response& response)
     response.data = StrictJson::required(json, "data").get<CoinbaseProvider::Response::Payload>();
 }
 
-CoinbaseProvider::CoinbaseProvider(RequestOptions options) : options_(std::move(options)) {}
+CoinbaseProvider::CoinbaseProvider(RequestOptions options, Currency currency)
+    : options_(std::move(options)), currency_(currency),
+      url_("https://api.coinbase.com/v2/prices/" + std::string(currency.coinbaseProduct) +
+           "/spot") {}
 
 const std::string& CoinbaseProvider::name() const {
     return providerName;
 }
 
 std::expected<BitcoinPrice, PriceError> CoinbaseProvider::fetchPrice() const {
-    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+    return ProviderPipeline::run(*this, url_, options_);
 }
 
-std::expected<double, PriceError> CoinbaseProvider::validate(const Response& response) {
-    if (response.data.currency != "USD") {
+CoinbaseProvider::Response CoinbaseProvider::read(const nlohmann::json& json) const {
+    return json.get<Response>();
+}
+
+std::expected<double, PriceError> CoinbaseProvider::validate(const Response& response) const {
+    if (response.data.currency != currency_.code) {
         return std::unexpected(PriceError::unexpectedResponse("coinbase: unexpected currency " +
                                                               response.data.currency));
     }

@@ -5,10 +5,10 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include <string_view>
+#include <string>
 
-// Second in the failover order: Coinbase's spot price for BTC-USD, sent as decimal text
-// together with the currency it is quoted in.
+// Second in the failover order: Coinbase's spot price for BTC-USD (or the product of the
+// chosen currency), sent as decimal text together with the currency it is quoted in.
 class CoinbaseProvider final : public PriceProvider {
 public:
     struct Response {
@@ -20,18 +20,22 @@ public:
         Payload data;
     };
 
-    explicit CoinbaseProvider(RequestOptions options = {});
+    explicit CoinbaseProvider(RequestOptions options = {}, Currency currency = Currency::usd());
 
     const std::string& name() const override;
     std::expected<BitcoinPrice, PriceError> fetchPrice() const override;
 
-    static std::expected<double, PriceError> validate(const Response& response);
+    // Throws with a readable description when the answer does not fit.
+    Response read(const nlohmann::json& json) const;
+    // The answer must be quoted in the currency asked for.
+    std::expected<double, PriceError> validate(const Response& response) const;
 
 private:
     static inline const std::string providerName = "coinbase";
-    static constexpr std::string_view url = "https://api.coinbase.com/v2/prices/BTC-USD/spot";
 
     RequestOptions options_;
+    Currency currency_;
+    std::string url_;
 };
 
 // Decoding of the answer; throws with a readable description when it does not fit.

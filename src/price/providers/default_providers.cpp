@@ -4,12 +4,12 @@
 #include "kraken_provider.h"
 #include "mempool_space_provider.h"
 
-Providers makeDefaultProviders(const RequestOptions& options) {
+Providers makeDefaultProviders(const RequestOptions& options, const Currency& currency) {
     return {
-        std::make_shared<MempoolSpaceProvider>(options),
-        std::make_shared<CoinbaseProvider>(options),
-        std::make_shared<KrakenProvider>(options),
-        std::make_shared<BlockchainInfoProvider>(options),
-        std::make_shared<CoinGeckoProvider>(options),
+        std::make_shared<MempoolSpaceProvider>(options, currency),
+        std::make_shared<CoinbaseProvider>(options, currency),
+        std::make_shared<KrakenProvider>(options, currency),
+        std::make_shared<BlockchainInfoProvider>(options, currency),
+        std::make_shared<CoinGeckoProvider>(options, currency),
     };
 }

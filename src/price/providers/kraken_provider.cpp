@@ -30,17 +30,23 @@ void from_json(const nlohmann::json& json, KrakenProvider::Response& response) {
     }
 }
 
-KrakenProvider::KrakenProvider(RequestOptions options) : options_(std::move(options)) {}
+KrakenProvider::KrakenProvider(RequestOptions options, Currency currency)
+    : options_(std::move(options)), currency_(currency),
+      url_("https://api.kraken.com/0/public/Ticker?pair=" + std::string(currency.krakenPair)) {}
 
 const std::string& KrakenProvider::name() const {
     return providerName;
 }
 
 std::expected<BitcoinPrice, PriceError> KrakenProvider::fetchPrice() const {
-    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+    return ProviderPipeline::run(*this, url_, options_);
 }
 
-std::expected<double, PriceError> KrakenProvider::validate(const Response& response) {
+KrakenProvider::Response KrakenProvider::read(const nlohmann::json& json) const {
+    return json.get<Response>();
+}
+
+std::expected<double, PriceError> KrakenProvider::validate(const Response& response) const {
     if (!response.error.empty()) {
         std::string joined = response.error.front();
         for (std::size_t i = 1; i < response.error.size(); ++i) {
@@ -51,11 +57,23 @@ std::expected<double, PriceError> KrakenProvider::validate(const Response& respo
     if (response.result.empty()) {
         return std::unexpected(PriceError::unexpectedResponse("kraken: empty result map"));
     }
-    const PairTicker& chosen = response.result.begin()->second;
-    if (chosen.c.empty()) {
+    // US dollars take the pair whose name sorts first, whatever it is called, as they
+    // always have.
+    auto chosen = response.result.begin();
+    if (currency_ != Currency::usd()) {
+        chosen = response.result.find(std::string(currency_.krakenKey));
+        if (chosen == response.result.end()) {
+            chosen = response.result.find(std::string(currency_.krakenPair));
+        }
+        if (chosen == response.result.end()) {
+            return std::unexpected(PriceError::unexpectedResponse(
+                "kraken: missing " + std::string(currency_.krakenPair) + " pair"));
+        }
+    }
+    if (chosen->second.c.empty()) {
         return std::unexpected(PriceError::unexpectedResponse("kraken: missing last-trade tuple"));
     }
-    const std::string& priceText = chosen.c.front();
+    const std::string& priceText = chosen->second.c.front();
     const auto price = parseDecimalPrice(priceText);
     if (!price || !isUsablePrice(*price)) {
         return std::unexpected(

@@ -2,29 +2,32 @@
 
 #include "price/provider_pipeline.h"
 
-void from_json(const nlohmann::json& json, MempoolSpaceProvider::Response& response) {
-    if (const auto* time = StrictJson::optional(json, "time")) {
-        response.time = StrictJson::integer(*time);
-    }
-    if (const auto* usd = StrictJson::optional(json, "USD")) {
-        response.USD = StrictJson::number(*usd);
-    }
-}
-
-MempoolSpaceProvider::MempoolSpaceProvider(RequestOptions options) : options_(std::move(options)) {}
+MempoolSpaceProvider::MempoolSpaceProvider(RequestOptions options, Currency currency)
+    : options_(std::move(options)), currency_(currency) {}
 
 const std::string& MempoolSpaceProvider::name() const {
     return providerName;
 }
 
 std::expected<BitcoinPrice, PriceError> MempoolSpaceProvider::fetchPrice() const {
-    return ProviderPipeline::run<Response>(providerName, url, options_, validate);
+    return ProviderPipeline::run(*this, url, options_);
 }
 
-std::expected<double, PriceError> MempoolSpaceProvider::validate(const Response& response) {
-    if (!response.USD || !isUsablePrice(*response.USD)) {
-        return std::unexpected(
-            PriceError::unexpectedResponse(providerName + ": missing or non-positive USD field"));
+MempoolSpaceProvider::Response MempoolSpaceProvider::read(const nlohmann::json& json) const {
+    Response response;
+    if (const auto* time = StrictJson::optional(json, "time")) {
+        response.time = StrictJson::integer(*time);
     }
-    return *response.USD;
+    if (const auto* price = StrictJson::optional(json, currency_.code)) {
+        response.price = StrictJson::number(*price);
+    }
+    return response;
+}
+
+std::expected<double, PriceError> MempoolSpaceProvider::validate(const Response& response) const {
+    if (!response.price || !isUsablePrice(*response.price)) {
+        return std::unexpected(PriceError::unexpectedResponse(
+            providerName + ": missing or non-positive " + std::string(currency_.code) + " field"));
+    }
+    return *response.price;
 }
