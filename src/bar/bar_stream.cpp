@@ -189,6 +189,9 @@ void BarStream::scheduleDateUpdate(const TickerState& state,
     }
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
-    const qint64 untilMidnight = local.msecsTo(QDateTime(local.date().addDays(1), QTime(0, 0)));
-    dateTimer_.start(std::chrono::milliseconds(std::max<qint64>(untilMidnight, 0) + 1));
+    // The day's first moment: where summer time starts at midnight, 00:00 does not exist
+    // (and a zone that skipped a whole day has none: look again in an hour).
+    const QDateTime tomorrow = local.date().addDays(1).startOfDay();
+    const qint64 untilTomorrow = tomorrow.isValid() ? local.msecsTo(tomorrow) : 3'600'000;
+    dateTimer_.start(std::chrono::milliseconds(std::max<qint64>(untilTomorrow, 0) + 1));
 }

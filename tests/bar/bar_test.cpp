@@ -8,6 +8,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -88,6 +89,29 @@ TEST(BarOutput, neverWaitsForItsReaderKeepsOnlyTheNewestWaitingRecordAndEndsWhen
     ::close(pipe.fds[0]);
     pipe.fds[0] = ::open("/dev/null", O_RDONLY);
     EXPECT_TRUE(eventually([&] { return !closed.isEmpty(); }));
+}
+
+TEST(BarStream, wakesForTheDateOnlyAtTheNextDaysStartAlsoWhereItsMidnightIsSkipped) {
+    // Summer time starts at the first Sunday of September's midnight, as in Chile: the
+    // evening before, the next day begins at 01:00.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "CLT4CLST,M9.1.0/0,M4.1.0/0");
+    ::tzset();
+    const auto now = Clock::time_point(
+        std::chrono::milliseconds(QDateTime(QDate(2026, 9, 5), QTime(22, 0)).toMSecsSinceEpoch()));
+    TestFeed feed;
+    feed.current.latestPrice = BitcoinPrice{67000, now, "kraken"};
+    int looks = 0;
+    Pipe pipe;
+    BarStream stream(feed, BarFormat::waybar, pipe.fds[1], QLocale::c(), [&] {
+        ++looks;
+        return now;
+    });
+    QTest::qWait(200);
+    EXPECT_EQ(looks, 1);
+    EXPECT_NE(pipe.drain().find("67,000"), std::string::npos);
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ::tzset();
 }
 
 } // namespace
