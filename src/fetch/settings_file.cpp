@@ -331,15 +331,8 @@ QString SettingsFile::defaultPath() {
 SettingsFile::SettingsFile(QString path) : path_(std::move(path)) {}
 
 std::optional<QVariant> SettingsFile::value(const QString& key) const {
-    return values({key}).front();
-}
-
-std::vector<std::optional<QVariant>> SettingsFile::values(const QStringList& keys) const {
-    std::vector<std::optional<QVariant>> found;
-    for (auto& entry : entries(keys)) {
-        found.push_back(entry ? std::optional(std::move(entry->value)) : std::nullopt);
-    }
-    return found;
+    auto entry = entries({key}).front();
+    return entry ? std::optional(std::move(entry->value)) : std::nullopt;
 }
 
 std::vector<std::optional<SettingsFile::Entry>>

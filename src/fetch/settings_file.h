@@ -47,11 +47,10 @@ public:
     // (numbers included), a QByteArray for a byte string, a QStringList for a list, an
     // invalid QVariant for any other form. nullopt when absent or the file cannot be read.
     std::optional<QVariant> value(const QString& key) const;
-    // The values under `keys`, in their order, from one reading of the file.
-    std::vector<std::optional<QVariant>> values(const QStringList& keys) const;
 
-    // A value with the text it stands as in the file (after "=", trimmed), for messages
-    // that quote what the user wrote.
+    // The values under `keys`, in their order, from one reading of the file, each with the
+    // text it stands as in the file (after "=", trimmed), for messages that quote what the
+    // user wrote.
     struct Entry {
         QVariant value;
         QString text;

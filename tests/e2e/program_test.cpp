@@ -298,8 +298,7 @@ TEST_F(ProgramTest, aStoreNeverOverwritesAnEditorsSave) {
     });
     services.start();
     const auto text = [&] {
-        QFile file(settings().path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return contents(settings().path());
     };
     const auto bar = run({"--bar", "--interval", "0"});
     ASSERT_TRUE(eventually([&] { return served >= 2; }));
@@ -636,13 +635,13 @@ TEST_F(AgentTest, eachCurrencyKeepsItsOwnPriceAndHistoryAndABarOfAnotherPollsAlo
     setCurrency("EUR");
     ASSERT_TRUE(watcher.start());
     const auto dollars = agent({"--currency", "USD", "--interval", "3600"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }, 5000));
+    ASSERT_TRUE(eventually([&] { return item("XAyatanaLabel") == "\u20bf 67,432"; }));
     const int before = services.requests;
     const auto bar = agent({"--bar=waybar", "--interval", "3600"});
     const QJsonObject record = QJsonDocument::fromJson(bar->readLine()->toUtf8()).object();
     EXPECT_EQ(record["text"], "\u20bf 61,000");
     EXPECT_TRUE(record["tooltip"].toString().contains("\u20bf \u2192 EUR\n"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return services.requests > before; }, 5000));
+    EXPECT_TRUE(eventually([&] { return services.requests > before; }));
 }
 
 // The GUI program as the agent runs it, what it shows read from its log. Qt's offscreen
